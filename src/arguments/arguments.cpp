@@ -1,0 +1,426 @@
+// Argument matching and conversion for every callable. All message wording lives here;
+// the entry points only hold parameter tables.
+#include "arguments/arguments.hpp"
+
+#include <cstring>
+#include <string>
+
+#include "arguments/py_ref.hpp"
+#include "scaler/scaler_type.hpp"
+
+namespace vorn {
+
+namespace {
+
+// str(o) as UTF-8 with invalid sequences replaced, for embedding in messages; a failing
+// str() is reported as unraisable and described instead.
+std::string display_text(PyObject* o) {
+    PyRef s = PyRef::steal(PyObject_Str(o));
+    if (!s) {
+        PyErr_WriteUnraisable(o);
+        std::string text = "<unprintable object>";
+        PyRef name = PyRef::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(o)),
+                                                         "__name__"));
+        if (name && PyUnicode_Check(name.get())) {
+            Py_ssize_t n = 0;
+            const char* utf8 = PyUnicode_AsUTF8AndSize(name.get(), &n);
+            if (utf8) text = "<unprintable " + std::string(utf8, static_cast<std::size_t>(n)) + " object>";
+        }
+        PyErr_Clear();
+        return text;
+    }
+    Py_ssize_t n = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(s.get(), &n);
+    if (utf8) return std::string(utf8, static_cast<std::size_t>(n));
+    // Lone surrogates: encode them as they are, then decode with replacement characters.
+    PyErr_Clear();
+    PyRef raw = PyRef::steal(PyUnicode_AsEncodedString(s.get(), "utf-8", "surrogatepass"));
+    if (!raw) {
+        PyErr_Clear();
+        return std::string();
+    }
+    PyRef lossy = PyRef::steal(
+        PyUnicode_DecodeUTF8(PyBytes_AsString(raw.get()), PyBytes_Size(raw.get()), "replace"));
+    if (!lossy) {
+        PyErr_Clear();
+        return std::string();
+    }
+    utf8 = PyUnicode_AsUTF8AndSize(lossy.get(), &n);
+    if (!utf8) {
+        PyErr_Clear();
+        return std::string();
+    }
+    return std::string(utf8, static_cast<std::size_t>(n));
+}
+
+void raise_type_error(const std::string& message) {
+    PyErr_SetString(PyExc_TypeError, message.c_str());
+}
+
+std::string quoted_list(const std::vector<const char*>& names) {
+    std::string out;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (i != 0) {
+            if (names.size() > 2) out += ',';
+            out += (i == names.size() - 1) ? " and " : " ";
+        }
+        out += '\'';
+        out += names[i];
+        out += '\'';
+    }
+    return out;
+}
+
+void raise_missing(const Signature& sig, const char* what, const std::vector<const char*>& names) {
+    raise_type_error(std::string(sig.func) + "() missing " + std::to_string(names.size()) +
+                     " required " + what + (names.size() == 1 ? " argument: " : " arguments: ") +
+                     quoted_list(names));
+}
+
+int find_param(const Signature& sig, std::string_view name, int from, int to) {
+    for (int i = from; i < to; ++i) {
+        if (name == sig.params[i].name) return i;
+    }
+    return -1;
+}
+
+// A conversion of parameter `name` failed with the pending exception: an exception of
+// exactly TypeError is replaced by "argument '{name}': {message}", keeping its cause.
+void apply_argument_prefix(const char* name) {
+    if (!PyErr_Occurred()) ensure_error_set();
+    if (!PyErr_ExceptionMatches(PyExc_TypeError)) return;
+    PyObject *type = nullptr, *value = nullptr, *tb = nullptr;
+    PyErr_Fetch(&type, &value, &tb);
+    PyErr_NormalizeException(&type, &value, &tb);
+    PyRef t = PyRef::steal(type), v = PyRef::steal(value), trace = PyRef::steal(tb);
+    if (t.get() != PyExc_TypeError) {  // a subclass: unchanged
+        PyErr_Restore(t.release(), v.release(), trace.release());
+        return;
+    }
+    const std::string text = std::string("argument '") + name + "': " + display_text(v.get());
+    PyRef message = PyRef::steal(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+    if (!message) return;
+    PyRef fresh = PyRef::steal(PyObject_CallFunctionObjArgs(PyExc_TypeError, message.get(), nullptr));
+    if (!fresh) return;
+    PyException_SetCause(fresh.get(), PyException_GetCause(v.get()));  // steals the new ref
+    PyErr_SetObject(PyExc_TypeError, fresh.get());
+}
+
+bool is_exact_bool(PyObject* o) { return Py_IS_TYPE(o, &PyBool_Type); }
+
+bool str_attr_equals(PyObject* owner, const char* attr, const char* expected) {
+    PyRef value = PyRef::steal(PyObject_GetAttrString(owner, attr));
+    if (!value || !PyUnicode_Check(value.get())) {
+        PyErr_Clear();
+        return false;
+    }
+    Py_ssize_t n = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(value.get(), &n);
+    if (!utf8) {
+        PyErr_Clear();
+        return false;
+    }
+    return std::string_view(utf8, static_cast<std::size_t>(n)) == expected;
+}
+
+// Strict booleans: True and False, plus numpy's boolean scalar through its __bool__.
+bool convert_flag_raw(PyObject* o, bool* out) {
+    if (is_exact_bool(o)) {
+        *out = (o == Py_True);
+        return true;
+    }
+    PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(o));
+    const bool numpy_bool = str_attr_equals(type, "__module__", "numpy") &&
+                            (str_attr_equals(type, "__name__", "bool_") ||
+                             str_attr_equals(type, "__name__", "bool"));
+    if (!numpy_bool) {
+        raise_cannot_convert(o, "PyBool");
+        return false;
+    }
+    PyRef method = PyRef::steal(PyObject_GetAttrString(type, "__bool__"));
+    if (!method) {
+        PyErr_Clear();
+        const std::string text = "object of type '" + display_text(type) +
+                                 "' does not define a '__bool__' conversion";
+        raise_type_error(text);
+        return false;
+    }
+    auto get = reinterpret_cast<descrgetfunc>(PyType_GetSlot(Py_TYPE(method.get()), Py_tp_descr_get));
+    if (get) {
+        method = PyRef::steal(get(method.get(), o, type));
+        if (!method) {
+            ensure_error_set();
+            return false;
+        }
+    }
+    PyRef result = PyRef::steal(PyObject_CallNoArgs(method.get()));
+    if (!result) {
+        ensure_error_set();
+        return false;
+    }
+    if (!is_exact_bool(result.get())) {
+        raise_cannot_convert(result.get(), "PyBool");
+        return false;
+    }
+    *out = (result.get() == Py_True);
+    return true;
+}
+
+bool convert_float_raw(PyObject* o, double* out) {
+    const double v = PyFloat_AsDouble(o);
+    if (v == -1.0 && PyErr_Occurred()) return false;
+    *out = v;
+    return true;
+}
+
+bool convert_index_raw(PyObject* o, std::int64_t* out) {
+    const long v = PyLong_AsLong(o);
+    if (v == -1 && PyErr_Occurred()) return false;
+    *out = static_cast<std::int64_t>(v);
+    return true;
+}
+
+bool convert_dict_raw(PyObject* o, PyObject** out) {
+    if (!PyDict_Check(o)) {
+        raise_cannot_convert(o, "PyDict");
+        return false;
+    }
+    *out = o;
+    return true;
+}
+
+bool convert_scaler_raw(PyObject* o, std::optional<ScalerParams>* out) {
+    if (o == Py_None) {
+        out->reset();
+        return true;
+    }
+    PyTypeObject* type = scaler_type();
+    if (!type) return false;
+    if (!Py_IS_TYPE(o, type) && !PyType_IsSubtype(Py_TYPE(o), type)) {
+        raise_cannot_convert(o, "RustScoreScaler");
+        return false;
+    }
+    *out = scaler_params(o);
+    return true;
+}
+
+// A sequence of (str, str) tuples, copied out. Room is reserved from the reported
+// length, but never more than a modest amount up front: a lying __len__ must not
+// cost memory.
+bool convert_seq_pairs_raw(PyObject* o, std::vector<SeqPair>* out) {
+    if (PyUnicode_Check(o)) {
+        raise_type_error("Can't extract `str` to `Vec`");
+        return false;
+    }
+    if (!PySequence_Check(o)) {
+        raise_cannot_convert(o, "Sequence");
+        return false;
+    }
+    const Py_ssize_t reported = PySequence_Size(o);
+    if (reported < 0) {
+        PyErr_Clear();
+    } else {
+        out->reserve(static_cast<std::size_t>(reported < 4096 ? reported : 4096));
+    }
+    PyRef iter = PyRef::steal(PyObject_GetIter(o));
+    if (!iter) {
+        ensure_error_set();
+        return false;
+    }
+    for (;;) {
+        PyRef item = PyRef::steal(PyIter_Next(iter.get()));
+        if (!item) {
+            if (PyErr_Occurred()) return false;
+            return true;
+        }
+        if (!PyTuple_Check(item.get())) {
+            raise_cannot_convert(item.get(), "PyTuple");
+            return false;
+        }
+        const Py_ssize_t len = PyTuple_Size(item.get());
+        if (len != 2) {
+            const std::string text = "expected tuple of length 2, but got tuple of length " + std::to_string(len);
+            PyErr_SetString(PyExc_ValueError, text.c_str());
+            return false;
+        }
+        std::string_view first, second;
+        if (!extract_str(PyTuple_GetItem(item.get(), 0), &first)) return false;  // borrowed
+        std::string a(first);
+        if (!extract_str(PyTuple_GetItem(item.get(), 1), &second)) return false;
+        out->emplace_back(std::move(a), std::string(second));
+    }
+}
+
+}  // namespace
+
+void ensure_error_set() {
+    if (!PyErr_Occurred()) {
+        PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
+    }
+}
+
+PyObject* type_qualname_text(PyObject* o) {
+    PyRef name = PyRef::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(o)), "__qualname__"));
+    if (name && PyUnicode_Check(name.get())) {
+        Py_ssize_t n = 0;
+        if (PyUnicode_AsUTF8AndSize(name.get(), &n)) return name.release();
+    }
+    PyErr_Clear();
+    return PyUnicode_FromString("<failed to extract type name>");
+}
+
+void raise_cannot_convert(PyObject* o, const char* target) {
+    PyRef name = PyRef::steal(type_qualname_text(o));
+    if (!name) return;
+    PyRef message = PyRef::steal(PyUnicode_FromFormat("'%U' object cannot be converted to '%s'", name.get(), target));
+    if (!message) return;
+    PyErr_SetObject(PyExc_TypeError, message.get());
+}
+
+bool extract_str(PyObject* o, std::string_view* out) {
+    if (!PyUnicode_Check(o)) {
+        raise_cannot_convert(o, "PyString");
+        return false;
+    }
+    Py_ssize_t n = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(o, &n);
+    if (!utf8) {
+        ensure_error_set();
+        return false;
+    }
+    *out = std::string_view(utf8, static_cast<std::size_t>(n));
+    return true;
+}
+
+bool match_arguments(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** slots) {
+    for (int i = 0; i < sig.n_params; ++i) slots[i] = nullptr;
+    const Py_ssize_t given = args ? PyTuple_Size(args) : 0;
+    for (Py_ssize_t i = 0; i < given && i < sig.n_positional; ++i) {
+        slots[i] = PyTuple_GetItem(args, i);  // borrowed
+    }
+    int required_positional = 0;
+    while (required_positional < sig.n_positional && sig.params[required_positional].required) {
+        ++required_positional;
+    }
+    if (given > sig.n_positional) {
+        std::string text = std::string(sig.func) + "() takes ";
+        if (required_positional != sig.n_positional) {
+            text += "from " + std::to_string(required_positional) + " to ";
+        }
+        text += std::to_string(sig.n_positional) + " positional arguments but " + std::to_string(given) +
+                (given == 1 ? " was given" : " were given");
+        raise_type_error(text);
+        return false;
+    }
+    if (kwargs) {
+        Py_ssize_t pos = 0;
+        PyObject *key = nullptr, *value = nullptr;
+        while (PyDict_Next(kwargs, &pos, &key, &value)) {
+            int index = -1;
+            if (PyUnicode_Check(key)) {
+                Py_ssize_t n = 0;
+                const char* utf8 = PyUnicode_AsUTF8AndSize(key, &n);
+                if (utf8) {
+                    const std::string_view name(utf8, static_cast<std::size_t>(n));
+                    index = find_param(sig, name, sig.n_positional, sig.n_params);
+                    if (index < 0) index = find_param(sig, name, 0, sig.n_positional);
+                } else {
+                    PyErr_Clear();
+                }
+            }
+            if (index < 0) {
+                raise_type_error(std::string(sig.func) + "() got an unexpected keyword argument '" +
+                                 display_text(key) + "'");
+                return false;
+            }
+            if (slots[index]) {
+                raise_type_error(std::string(sig.func) + "() got multiple values for argument '" +
+                                 sig.params[index].name + "'");
+                return false;
+            }
+            slots[index] = value;
+        }
+    }
+    if (given < required_positional) {
+        std::vector<const char*> missing;
+        for (int i = 0; i < required_positional; ++i) {
+            if (!slots[i]) missing.push_back(sig.params[i].name);
+        }
+        if (!missing.empty()) {
+            raise_missing(sig, "positional", missing);
+            return false;
+        }
+    }
+    std::vector<const char*> missing;
+    for (int i = sig.n_positional; i < sig.n_params; ++i) {
+        if (sig.params[i].required && !slots[i]) missing.push_back(sig.params[i].name);
+    }
+    if (!missing.empty()) {
+        raise_missing(sig, "keyword", missing);
+        return false;
+    }
+    return true;
+}
+
+bool convert_arguments(const Signature& sig, PyObject* const* slots, Converted* out) {
+    int n_strings = 0, n_reals = 0, n_flags = 0, n_indices = 0;
+    for (int i = 0; i < sig.n_params; ++i) {
+        const Param& p = sig.params[i];
+        PyObject* o = slots[i];
+        out->given[i] = (o != nullptr);
+        bool ok = true;
+        switch (p.kind) {
+            case Kind::String:
+                ok = !o || extract_str(o, &out->strings[n_strings]);
+                ++n_strings;
+                break;
+            case Kind::Float:
+                out->reals[n_reals] = p.default_value;
+                ok = !o || convert_float_raw(o, &out->reals[n_reals]);
+                ++n_reals;
+                break;
+            case Kind::Flag:
+                out->flags[n_flags] = p.default_value != 0.0;
+                ok = !o || convert_flag_raw(o, &out->flags[n_flags]);
+                ++n_flags;
+                break;
+            case Kind::Index:
+                ok = !o || convert_index_raw(o, &out->indices[n_indices]);
+                ++n_indices;
+                break;
+            case Kind::Dict:
+                ok = !o || convert_dict_raw(o, &out->dict);
+                break;
+            case Kind::Scaler:
+                ok = !o || convert_scaler_raw(o, &out->scaler);
+                break;
+            case Kind::SeqPairs:
+                ok = !o || convert_seq_pairs_raw(o, &out->pairs);
+                break;
+        }
+        if (!ok) {
+            apply_argument_prefix(p.name);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool parse_arguments(const Signature& sig, PyObject* args, PyObject* kwargs, Converted* out) {
+    PyObject* slots[kMaxParams];
+    return match_arguments(sig, args, kwargs, slots) && convert_arguments(sig, slots, out);
+}
+
+AlignmentOptions alignment_options(const Converted& c, int n_end_flags) {
+    AlignmentOptions o;
+    o.gap_open = c.reals[0];
+    o.gap_extend = c.reals[1];
+    bool* ends[6] = {&o.seq1_left_free, &o.seq1_right_free, &o.seq2_left_free,
+                     &o.seq2_right_free, &o.seq3_left_free, &o.seq3_right_free};
+    for (int k = 0; k < n_end_flags; ++k) *ends[k] = c.flags[k];
+    o.enable_gap_close_penalty = c.flags[n_end_flags];
+    o.scaler = c.scaler;
+    return o;
+}
+
+}  // namespace vorn

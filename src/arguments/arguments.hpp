@@ -1,0 +1,84 @@
+// The argument layer shared by every callable of the module: matching positional and
+// keyword arguments against a parameter table, converting each parameter by its kind,
+// and the error conventions (exact messages, the "argument '{name}': " prefix).
+#pragma once
+
+#include <Python.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "common/expected.hpp"
+#include "score_table/score_table.hpp"
+
+namespace vorn {
+
+enum class Kind : std::uint8_t { String, Float, Flag, Dict, Scaler, SeqPairs, Index };
+
+struct Param {
+    const char* name;
+    Kind kind;
+    bool required;
+    double default_value = 0.0;  // for Float parameters; Flag parameters: nonzero is True
+};
+
+struct Signature {
+    const char* func;  // the name used in messages, without "()"
+    const Param* params;
+    int n_positional;  // positional-or-keyword parameters come first
+    int n_params;
+};
+
+inline constexpr int kMaxParams = 16;
+
+using SeqPair = std::pair<std::string, std::string>;
+
+// The converted values of one call. Values of each kind are stored in parameter order,
+// so an entry reads e.g. its second float as `reals[1]`.
+struct Converted {
+    std::string_view strings[3];  // borrowed from the argument str objects
+    PyObject* dict = nullptr;     // borrowed
+    double reals[2] = {0.0, 0.0};
+    bool flags[8] = {};
+    std::int64_t indices[4] = {};
+    std::optional<ScalerParams> scaler;
+    std::vector<SeqPair> pairs;
+    bool given[kMaxParams] = {};  // whether the caller supplied the parameter
+};
+
+// Fills `slots` (borrowed, null when absent) or raises the matching TypeError.
+bool match_arguments(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** slots);
+
+// Converts every parameter in table order, stopping at the first failure (raised).
+bool convert_arguments(const Signature& sig, PyObject* const* slots, Converted* out);
+
+// match_arguments followed by convert_arguments.
+bool parse_arguments(const Signature& sig, PyObject* args, PyObject* kwargs, Converted* out);
+
+// The options of an alignment call from its converted keyword arguments
+// (gap_open, gap_extend, the end flags in order, enable_gap_close_penalty last).
+AlignmentOptions alignment_options(const Converted& c, int n_end_flags);
+
+// Single conversions, also used by the score table and the batch.
+bool extract_str(PyObject* o, std::string_view* out);  // str -> UTF-8 bytes, raises
+// "'{type}' object cannot be converted to '{target}'" as a TypeError.
+void raise_cannot_convert(PyObject* o, const char* target);
+// The refused object's type name for messages (its __qualname__).
+PyObject* type_qualname_text(PyObject* o);  // new ref, never null unless out of memory
+
+// Sets SystemError "attempted to fetch exception but none was set" unless an exception
+// is already pending. Call where the host reported failure.
+void ensure_error_set();
+
+// The internal-error exception: writes a short report to standard error, then raises.
+void raise_internal(const char* message);
+// The host failed to create a result object: print its error, then raise internally.
+void raise_api_failure();
+// Raises an engine's error value as the matching Python exception.
+void raise_engine_error(const EngineError& e);
+
+}  // namespace vorn

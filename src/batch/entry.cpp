@@ -1,0 +1,69 @@
+// needleman_wunsch_batch: one score table and one set of options for many pairs,
+// aligned in input order, all or nothing. The pairs are copied out of Python first, so
+// the alignments run without the interpreter lock; one workspace serves every pair.
+#include <vector>
+
+#include "arguments/gil.hpp"
+#include "arguments/py_ref.hpp"
+#include "pairwise/entry.hpp"
+#include "score_table/build_score_table.hpp"
+
+namespace vorn {
+
+namespace {
+
+constexpr Param kParams[] = {
+    {"seq_pairs", Kind::SeqPairs, true},
+    VORN_PAIRWISE_KEYWORDS,
+};
+constexpr Signature kSignature{"needleman_wunsch_batch", kParams, 1, 10};
+
+}  // namespace
+
+PyObject* needleman_wunsch_batch(PyObject*, PyObject* args, PyObject* kwargs) {
+    Converted c;
+    if (!parse_arguments(kSignature, args, kwargs, &c)) return nullptr;
+    ScoreTable table;
+    if (!build_score_table(c.dict, &table)) return nullptr;
+    const AlignmentOptions options = alignment_options(c, 4);
+
+    std::vector<SeqPair> pairs = std::move(c.pairs);
+    std::uint64_t cells = 0;
+    for (const SeqPair& p : pairs) cells += (p.first.size() + 1) * static_cast<std::uint64_t>(p.second.size() + 1);
+
+    std::vector<PairwiseResult> results;
+    results.reserve(pairs.size());
+    const EngineError* failure = nullptr;
+    EngineError error{};
+    run_engine(cells, [&] {
+        PairwiseWorkspace workspace;
+        for (SeqPair& p : pairs) {
+            auto r = needleman_wunsch_core(p.first, p.second, table, options, workspace);
+            if (!r) {
+                error = r.error();
+                failure = &error;
+                return 0;
+            }
+            results.push_back(std::move(*r));
+            std::string().swap(p.first);  // the pair's input is no longer needed
+            std::string().swap(p.second);
+        }
+        return 0;
+    });
+    if (failure) {
+        raise_engine_error(*failure);
+        return nullptr;
+    }
+
+    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(results.size())));
+    if (!list) return raise_api_failure(), nullptr;
+    for (std::size_t k = 0; k < results.size(); ++k) {
+        PyObject* tuple = pairwise_result_to_tuple(results[k]);
+        if (!tuple) return nullptr;  // the internal error is raised; the list is released
+        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(k), tuple);  // steals
+        results[k] = PairwiseResult{};
+    }
+    return list.release();
+}
+
+}  // namespace vorn

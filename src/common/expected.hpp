@@ -1,0 +1,39 @@
+// Result-or-error values returned by the engines. The engines never throw and never
+// touch the interpreter; the entry points turn an EngineError into a Python exception.
+#pragma once
+
+#include <utility>
+#include <variant>
+
+namespace vorn {
+
+enum class ErrorKind {
+    Value,     // ValueError with the message
+    Internal,  // the module's internal-error exception with the message
+    Memory,    // MemoryError: working memory could not be obtained
+};
+
+struct EngineError {
+    ErrorKind kind;
+    const char* message;  // a fixed text with static lifetime
+};
+
+template <class T>
+class Expected {
+  public:
+    Expected(T value) : v_(std::move(value)) {}  // NOLINT: implicit by design
+    Expected(EngineError error) : v_(error) {}   // NOLINT: implicit by design
+
+    explicit operator bool() const noexcept { return v_.index() == 0; }
+    T& operator*() noexcept { return std::get<0>(v_); }
+    T* operator->() noexcept { return &std::get<0>(v_); }
+    const EngineError& error() const noexcept { return std::get<1>(v_); }
+
+  private:
+    std::variant<T, EngineError> v_;
+};
+
+inline constexpr EngineError kCapacityOverflow{ErrorKind::Internal, "capacity overflow"};
+inline constexpr EngineError kOutOfMemory{ErrorKind::Memory, "out of memory"};
+
+}  // namespace vorn

@@ -1,0 +1,135 @@
+// The module definition: single-phase initialisation bound to one interpreter, the
+// cached module object, and the registration of the class and functions in order.
+#include <Python.h>
+
+#include <atomic>
+#include <cstdint>
+
+#include "arguments/arguments.hpp"
+#include "arguments/py_ref.hpp"
+#include "pairwise/entry.hpp"
+#include "scaler/scaler_type.hpp"
+#include "three_way/entry.hpp"
+
+namespace vorn {
+
+namespace {
+
+std::atomic<std::int64_t> g_interpreter{-1};  // the binding; never reset
+PyObject* g_module = nullptr;                  // the cached module object; never released
+
+PyModuleDef g_definition = {
+    PyModuleDef_HEAD_INIT, "vorn_rust_native", "", 0, nullptr, nullptr, nullptr, nullptr, nullptr,
+};
+
+PyMethodDef g_functions[] = {
+    {"make_rust_score_scaler", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(make_rust_score_scaler)),
+     METH_VARARGS | METH_KEYWORDS, "make_rust_score_scaler(decay_exponent=1.0, temperature=1.0)\n--\n\n"},
+    {"needleman_wunsch", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(needleman_wunsch)),
+     METH_VARARGS | METH_KEYWORDS,
+     "needleman_wunsch(seq1, seq2, *, score_matrix, gap_open=..., gap_extend=..., seq1_left_free=False, "
+     "seq1_right_free=False, seq2_left_free=False, seq2_right_free=False, enable_gap_close_penalty=True, "
+     "score_scaler_fn=None)\n--\n\n"},
+    {"needleman_wunsch_batch", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(needleman_wunsch_batch)),
+     METH_VARARGS | METH_KEYWORDS,
+     "needleman_wunsch_batch(seq_pairs, *, score_matrix, gap_open=..., gap_extend=..., seq1_left_free=False, "
+     "seq1_right_free=False, seq2_left_free=False, seq2_right_free=False, enable_gap_close_penalty=True, "
+     "score_scaler_fn=None)\n--\n\n"},
+    {"needleman_wunsch_3d", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(needleman_wunsch_3d)),
+     METH_VARARGS | METH_KEYWORDS,
+     "needleman_wunsch_3d(seq1, seq2, seq3, *, score_matrix, gap_open=..., gap_extend=..., seq1_left_free=False, "
+     "seq1_right_free=False, seq2_left_free=False, seq2_right_free=False, seq3_left_free=False, "
+     "seq3_right_free=False, enable_gap_close_penalty=True)\n--\n\n"},
+};
+
+// Appends `name` to the module's __all__ (creating the list if absent), then sets the
+// attribute.
+bool add_to_module(PyObject* module, PyObject* name, PyObject* value) {
+    PyRef all = PyRef::steal(PyObject_GetAttrString(module, "__all__"));
+    if (!all) {
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return false;
+        PyErr_Clear();
+        all = PyRef::steal(PyList_New(0));
+        if (!all || PyObject_SetAttrString(module, "__all__", all.get()) < 0) return false;
+    }
+    if (!PyList_Check(all.get())) {
+        raise_cannot_convert(all.get(), "PyList");
+        return false;
+    }
+    if (PyList_Append(all.get(), name) < 0) return false;
+    return PyObject_SetAttr(module, name, value) == 0;
+}
+
+bool module_body(PyObject* module) {
+    PyTypeObject* type = scaler_type();
+    if (!type) {
+        PyObject *t = nullptr, *v = nullptr, *tb = nullptr;
+        PyErr_Fetch(&t, &v, &tb);
+        PyErr_NormalizeException(&t, &v, &tb);
+        PyRef cause = PyRef::steal(v);
+        Py_XDECREF(t);
+        Py_XDECREF(tb);
+        PyRef error = PyRef::steal(
+            PyObject_CallFunction(PyExc_RuntimeError, "s", "An error occurred while initializing class RustScoreScaler"));
+        if (!error) return false;
+        PyException_SetCause(error.get(), cause.release());  // steals
+        PyErr_SetObject(PyExc_RuntimeError, error.get());
+        return false;
+    }
+    {
+        PyObject* raw = PyUnicode_FromString("RustScoreScaler");
+        if (!raw) return false;
+        PyUnicode_InternInPlace(&raw);
+        PyRef name = PyRef::steal(raw);
+        if (!add_to_module(module, name.get(), reinterpret_cast<PyObject*>(type))) return false;
+    }
+    PyRef module_name = PyRef::steal(PyModule_GetNameObject(module));
+    if (!module_name) return false;
+    for (PyMethodDef& def : g_functions) {
+        PyRef function = PyRef::steal(PyCMethod_New(&def, module, module_name.get(), nullptr));
+        if (!function) return false;
+        PyRef name = PyRef::steal(PyObject_GetAttrString(function.get(), "__name__"));
+        if (!name) return false;
+        if (!add_to_module(module, name.get(), function.get())) return false;
+    }
+    return true;
+}
+
+PyObject* init_module() {
+    PyInterpreterState* interpreter = PyInterpreterState_Get();
+    const std::int64_t id = PyInterpreterState_GetID(interpreter);
+    if (id == -1) {
+        ensure_error_set();
+        return nullptr;
+    }
+    std::int64_t expected = -1;
+    if (!g_interpreter.compare_exchange_strong(expected, id) && expected != id) {
+        PyErr_SetString(PyExc_ImportError, "vorn_rust_native does not support sub-interpreters");
+        return nullptr;
+    }
+    if (g_module) {
+        Py_INCREF(g_module);
+        return g_module;
+    }
+    PyObject* module = PyModule_Create2(&g_definition, 3);
+    if (!module) {
+        ensure_error_set();
+        return nullptr;
+    }
+    if (!module_body(module)) {
+        ensure_error_set();
+        Py_DECREF(module);
+        return nullptr;
+    }
+    g_module = module;  // the cache keeps this reference
+    Py_INCREF(module);
+    return module;
+}
+
+}  // namespace
+
+}  // namespace vorn
+
+PyMODINIT_FUNC PyInit_vorn_rust_native(void) {
+    return vorn::init_module();
+}

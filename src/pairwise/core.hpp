@@ -1,0 +1,53 @@
+// needleman_wunsch_core: global alignment of two byte strings with affine gap scores,
+// optional split gap opening, free ends and position-dependent scaling. Plain C++.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "common/expected.hpp"
+#include "score_table/score_table.hpp"
+
+namespace vorn {
+
+// The states of a pairwise alignment column.
+enum class TraceState : std::uint8_t { Match = 0, GapInSeq1 = 1, GapInSeq2 = 2 };
+inline constexpr std::uint8_t POINTER_UNSET = 0xFF;
+
+struct PairwiseResult {
+    std::string aligned_seq1;
+    std::string aligned_seq2;
+    double score;
+};
+
+// Working memory of the engine. A batch passes one workspace to every call so that the
+// storage for the largest pair so far is reused instead of reallocated.
+class PairwiseWorkspace {
+  public:
+    PairwiseWorkspace();
+    ~PairwiseWorkspace();
+    PairwiseWorkspace(const PairwiseWorkspace&) = delete;
+    PairwiseWorkspace& operator=(const PairwiseWorkspace&) = delete;
+    struct Storage;
+    Storage& storage() { return *storage_; }
+
+  private:
+    std::unique_ptr<Storage> storage_;
+};
+
+Expected<PairwiseResult> needleman_wunsch_core(std::string_view seq1, std::string_view seq2,
+                                               const ScoreTable& table, const AlignmentOptions& options,
+                                               PairwiseWorkspace& workspace);
+
+Expected<PairwiseResult> needleman_wunsch_core(std::string_view seq1, std::string_view seq2,
+                                               const ScoreTable& table, const AlignmentOptions& options);
+
+// Instruction sets of the fill kernel. The best one the processor supports is used;
+// tests pin one through the environment variable VORN_RUST_NATIVE_KERNEL
+// ("generic", "avx2" or "avx512"), which never changes a result.
+enum class KernelIsa { Generic, Avx2, Avx512 };
+KernelIsa selected_kernel_isa();
+
+}  // namespace vorn

@@ -1,0 +1,3 @@
+// The fill kernel built for the avx2 instruction set (see kernel_impl.hpp).
+#define KERNEL_NS kernel_avx2
+#include "pairwise/kernel_impl.hpp"

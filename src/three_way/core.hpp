@@ -1,0 +1,24 @@
+// needleman_wunsch_3d_core: sum-of-pairs alignment of three byte strings over a
+// three-dimensional grid with seven column states. Plain C++.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "common/expected.hpp"
+#include "score_table/score_table.hpp"
+
+namespace vorn {
+
+struct ThreeWayResult {
+    std::string aligned_seq1;
+    std::string aligned_seq2;
+    std::string aligned_seq3;
+    double score;
+};
+
+Expected<ThreeWayResult> needleman_wunsch_3d_core(std::string_view seq1, std::string_view seq2,
+                                                  std::string_view seq3, const ScoreTable& table,
+                                                  const AlignmentOptions& options);
+
+}  // namespace vorn
