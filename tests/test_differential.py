@@ -92,6 +92,21 @@ def test_scaler_call_matches_reference(d, t, indices, flags):
     assert same_bits(got, nw.scale_factor(d, t, indices, flags)), (got, d, t, indices, flags)
 
 
+@PAIRWISE
+@given(pads=st.tuples(*[st.integers(0, 6)] * 4), weight=st.floats(0.1, 10),
+       flags=st.fixed_dictionaries({name: st.integers(0, 3).map(bool) for name in FLAG_NAMES}),
+       scaler=st.tuples(st.floats(-1.5, 1.5), st.floats(0.5, 4)))
+def test_scaled_single_column_is_exact(pads, weight, flags, scaler):
+    # Only the G/G column scores and gaps are free of charge, so the score is that
+    # column's pair score times its scale: any change in how the scale's end terms
+    # are summed shows up in the last bits.
+    a, b, c, d = pads
+    kwargs = dict(flags, score_matrix={"G": {"G": weight}}, gap_open=0.0, gap_extend=0.0)
+    s1, s2 = "A" * a + "G" + "A" * b, "C" * c + "G" + "C" * d
+    got = module_outcome(vrn.needleman_wunsch, s1, s2, **module_kwargs(kwargs, scaler))
+    assert_same_outcome(got, reference_outcome(pairwise, s1, s2, scaler=scaler, **kwargs))
+
+
 def expected_batch(pairs, scaler, kwargs):
     """Engine errors win over undecodable rows, which are only found after the last pair."""
     singles = [reference_outcome(pairwise, a, b, scaler=scaler, **kwargs) for a, b in pairs]

@@ -51,6 +51,9 @@ PAIRWISE_CASES = [
     ("AA", "AA", A_A, {"seq1_left_free": True, "scaler": (2.0, 1.0)}, ok("AA", "AA", 1.25)),
     ("AA", "AA", A_A, {"seq1_left_free": True, "seq1_right_free": True, "scaler": (1.0, 1.0)},
      ok("AA", "AA", 3.0)),
+    # No closing score to charge, so the infinite scale of the end cell is never used.
+    ("", "AC", {}, {"seq1_left_free": True, "enable_gap_close_penalty": False,
+                    "scaler": (1.0, INF)}, ok("--", "AC", 0.0)),
     ("-", "-", DASH, {}, ok("-", "-", 2.0)),
     ("xé", "xé", ALL_ASCII, {}, ok("Xé", "Xé", 7.0)),
     ("é", "é", ALL_ASCII, {}, ok("é", "é", 0.0)),

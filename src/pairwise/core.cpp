@@ -91,16 +91,22 @@ Expected<PairwiseResult> needleman_wunsch_core(std::string_view seq1, std::strin
     if (!checked_mul(static_cast<std::uint64_t>(n) + 1, static_cast<std::uint64_t>(m) + 1, &cells)) {
         return kOutOfMemory;
     }
+    // Per-index arrays carry padding at index -1 and kLanes entries of slack at the end.
     const std::uint64_t n_diagonals = static_cast<std::uint64_t>(n + m) + 1;
-    const std::uint64_t diag_len = static_cast<std::uint64_t>(n) + 3;
-    std::uint8_t* pointers = ws.pointers.reserve(cells);
+    const std::uint64_t len_i = static_cast<std::uint64_t>(n) + 3 + pairwise::kLanes;
+    const std::uint64_t len_k = static_cast<std::uint64_t>(m) + 3 + pairwise::kLanes;
+    std::uint8_t* pointers = ws.pointers.reserve(cells + pairwise::kLanes);
     std::uint64_t* offsets = ws.offsets.reserve(n_diagonals + 1);
-    double* diagonals = ws.diagonals.reserve(9 * diag_len);
-    double* by_i = ws.by_i.reserve(5 * diag_len);
-    double* by_k = ws.by_k.reserve(5 * (static_cast<std::uint64_t>(m) + 2));
-    std::uint8_t* masks = ws.masks.reserve(2 * diag_len + 2 * (static_cast<std::uint64_t>(m) + 2));
-    std::uint32_t* codes = ws.codes.reserve(static_cast<std::uint64_t>(n) + static_cast<std::uint64_t>(m) + 2);
+    double* diagonals = ws.diagonals.reserve(9 * len_i);
+    double* by_i = ws.by_i.reserve(3 * len_i);
+    double* by_k = ws.by_k.reserve(3 * len_k);
+    std::uint8_t* masks = ws.masks.reserve(2 * len_i + 2 * len_k);
+    std::uint32_t* codes = ws.codes.reserve(len_i + len_k);
     if (!pointers || !offsets || !diagonals || !by_i || !by_k || !masks || !codes) return kOutOfMemory;
+    std::fill(by_i, by_i + 3 * len_i, 0.0);
+    std::fill(by_k, by_k + 3 * len_k, 0.0);
+    std::fill(masks, masks + 2 * len_i + 2 * len_k, std::uint8_t{0});
+    std::fill(codes, codes + len_i + len_k, std::uint32_t{0});
 
     // 1. Upper-cased working copies; the result strings are built from them.
     ws.s1.assign(seq1);
@@ -119,9 +125,8 @@ Expected<PairwiseResult> needleman_wunsch_core(std::string_view seq1, std::strin
     std::fill(std::begin(code2), std::end(code2), -1);
     std::uint8_t bytes1[256], bytes2[256];
     std::uint32_t sigma1 = 0, sigma2 = 0;
-    std::uint32_t* c1 = codes;  // by i, c1[0] padding
-    std::uint32_t* c2r = codes + n + 1;  // by k, c2r[m] padding
-    c1[0] = 0;
+    std::uint32_t* c1 = codes;           // by i, c1[0] padding
+    std::uint32_t* c2r = codes + len_i;  // by k, c2r[m] padding
     for (std::int64_t i = 1; i <= n; ++i) {
         const std::uint8_t b = s1[i - 1];
         if (code1[b] < 0) {
@@ -138,7 +143,6 @@ Expected<PairwiseResult> needleman_wunsch_core(std::string_view seq1, std::strin
         }
         c2r[k] = static_cast<std::uint32_t>(code2[b]);
     }
-    c2r[m] = 0;
     const std::uint32_t sig1 = std::max<std::uint32_t>(sigma1, 1), sig2 = std::max<std::uint32_t>(sigma2, 1);
     double* tab = ws.tab.reserve(static_cast<std::uint64_t>(sig1) * sig2);
     if (!tab) return kOutOfMemory;
@@ -165,7 +169,7 @@ Expected<PairwiseResult> needleman_wunsch_core(std::string_view seq1, std::strin
     in.open_eff = gaps.open_eff;
     in.extend = gaps.extend;
     in.close = gaps.close;
-    for (int t = 0; t < 9; ++t) in.diag[t] = diagonals + t * diag_len + 1;
+    for (int t = 0; t < 9; ++t) in.diag[t] = diagonals + t * len_i + 1;
     in.pointers = pointers;
     in.offsets = offsets;
 
@@ -177,12 +181,12 @@ Expected<PairwiseResult> needleman_wunsch_core(std::string_view seq1, std::strin
     auto exempt_y = [&](std::int64_t j) { return j == 1 && l2f; };
 
     // Per-index arrays: "by i" live at [-1, n], "by k" (k = m - j) at [0, m + 1].
-    double* ti[5];
-    for (int t = 0; t < 5; ++t) ti[t] = by_i + t * diag_len + 1;
-    double* tk[5];
-    for (int t = 0; t < 5; ++t) tk[t] = by_k + t * (m + 2);
-    std::uint8_t* mi[2] = {masks + 1, masks + diag_len + 1};
-    std::uint8_t* mk[2] = {masks + 2 * diag_len, masks + 2 * diag_len + (m + 2)};
+    double* ti[3];
+    for (int t = 0; t < 3; ++t) ti[t] = by_i + t * len_i + 1;
+    double* tk[3];
+    for (int t = 0; t < 3; ++t) tk[t] = by_k + t * len_k;
+    std::uint8_t* mi[2] = {masks + 1, masks + len_i + 1};
+    std::uint8_t* mk[2] = {masks + 2 * len_i, masks + 2 * len_i + len_k};
 
     const bool scaled = options.scaler.has_value();
     double g1_end = 1.0, g2_end = 1.0;  // gap1_scale(n, m) and gap2_scale(n, m)

@@ -12,6 +12,10 @@ namespace vorn::pairwise {
 inline constexpr std::uint8_t kUnset2 = 3;
 inline constexpr int kShiftMatch = 0, kShiftGap1 = 2, kShiftGap2 = 4;
 
+// Lanes per vector in the kernels; every per-index array and diagonal carries this much
+// slack past its end, and the pointer bytes too.
+inline constexpr int kLanes = 8;
+
 // Everything the fill reads. Arrays "by i" are indexed by the seq1 position i and are
 // valid from index -1 to n; arrays "by k" are indexed by k = m - j (so that along an
 // anti-diagonal both run forwards) and are valid from 0 to m + 1. Index -1 and m + 1
@@ -32,7 +36,7 @@ struct FillInput {
     const double *l2_k, *l2p_k, *r2_k;    // by k: L2(j), L2(j + 1), R2(j)
     const std::uint8_t *free_x_i, *exempt_x_i;  // by i
     const std::uint8_t *free_y_k, *exempt_y_k;  // by k
-    // Working storage: nine diagonals of n + 3 doubles, each pointing at its index 0.
+    // Working storage: nine diagonals of n + kLanes + 3 doubles, each pointing at index 0.
     double* diag[9];
     std::uint8_t* pointers;        // one byte per cell, diagonal by diagonal
     const std::uint64_t* offsets;  // first cell of each anti-diagonal in `pointers`

@@ -1,3 +1,4 @@
 // The fill kernel built for the avx2 instruction set (see kernel_impl.hpp).
 #define KERNEL_NS kernel_avx2
+#define KERNEL_LANES 4
 #include "pairwise/kernel_impl.hpp"

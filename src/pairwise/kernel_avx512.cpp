@@ -1,3 +1,4 @@
 // The fill kernel built for the avx512 instruction set (see kernel_impl.hpp).
 #define KERNEL_NS kernel_avx512
+#define KERNEL_LANES 8
 #include "pairwise/kernel_impl.hpp"

@@ -10,8 +10,18 @@
 // keep the lower state. A state that does not exist in a cell (Match in row or column
 // 0, GapInSeq1 in column 0, GapInSeq2 in row 0) reads -inf predecessors: every
 // diagonal keeps -inf at index -1 (padding) and just past its last cell (sentinel).
+//
+// The lanes are GCC vector-extension vectors of KERNEL_LANES doubles, which the compiler maps
+// onto the instruction set of the translation unit; a diagonal is processed in whole
+// vectors, and lanes past its end compute values that are never read (every array
+// carries kLanes entries of slack).
 #include <cstdint>
+#include <cstring>
 #include <limits>
+
+#if defined(__AVX2__) || defined(__AVX512F__)
+#include <immintrin.h>
+#endif
 
 #include "pairwise/kernel.hpp"
 
@@ -20,18 +30,72 @@ namespace vorn::pairwise::KERNEL_NS {
 namespace {
 
 constexpr double kNegInf = -std::numeric_limits<double>::infinity();
+constexpr int kWidth = KERNEL_LANES;  // lanes of this translation unit, at most kLanes
+static_assert(kWidth <= kLanes);
 
-inline double one_if_zero(double x) { return x == 0.0 ? 1.0 : x; }
+using VecD = double __attribute__((vector_size(kWidth * 8)));
+using VecI = std::int64_t __attribute__((vector_size(kWidth * 8)));
+using VecI32 = std::int32_t __attribute__((vector_size(kWidth * 4)));
+using VecU32 = std::uint32_t __attribute__((vector_size(kWidth * 4)));
+using VecU8 = std::uint8_t __attribute__((vector_size(kWidth)));
 
+template <class V, class T>
+inline V load(const T* p) {
+    V v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+template <class V, class T>
+inline void store(T* p, V v) {
+    std::memcpy(p, &v, sizeof v);
+}
+
+inline VecD splat(double x) { return VecD{} + x; }
+inline VecI splat_i(std::int64_t x) { return VecI{} + x; }
+
+// The zero-to-one rule of the scale sums, lane by lane.
+inline VecD one_if_zero(VecD x) { return x == splat(0.0) ? splat(1.0) : x; }
+
+// tab[index] for every lane.
+inline VecD gather(const double* tab, VecI32 index) {
+#if defined(__AVX512F__) && KERNEL_LANES == 8
+    __m256i ix;
+    std::memcpy(&ix, &index, sizeof ix);
+    const __m512d g = _mm512_mask_i32gather_pd(_mm512_setzero_pd(), 0xFF, ix, tab, 8);
+    VecD v;
+    std::memcpy(&v, &g, sizeof v);
+    return v;
+#elif defined(__AVX2__) && KERNEL_LANES == 4
+    __m128i ix;
+    std::memcpy(&ix, &index, sizeof ix);
+    const __m256d all = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
+    const __m256d g = _mm256_mask_i32gather_pd(_mm256_setzero_pd(), tab, ix, all, 8);
+    VecD v;
+    std::memcpy(&v, &g, sizeof v);
+    return v;
+#else
+    VecD v;
+    for (int lane = 0; lane < kWidth; ++lane) v[lane] = tab[index[lane]];
+    return v;
+#endif
+}
+
+// A best-so-far per lane: replaced only by a strictly greater value, so ties keep the
+// earlier (lower) state and -inf or NaN never count.
 struct Best {
-    double value = kNegInf;
-    std::uint8_t from = kUnset2;
-    void offer(double v, std::uint8_t state) {
-        const bool better = v > value;
+    VecD value = splat(kNegInf);
+    VecI from = splat_i(kUnset2);
+    void offer(VecD v, std::int64_t state) {
+        const VecI better = v > value;
         value = better ? v : value;
-        from = better ? state : from;
+        from = better ? splat_i(state) : from;
     }
 };
+
+inline VecI mask_of(const std::uint8_t* p) {
+    return __builtin_convertvector(load<VecU8>(p), VecI) != splat_i(0);
+}
 
 template <bool Scaled>
 void fill(const FillInput& in, double end[3]) {
@@ -39,7 +103,7 @@ void fill(const FillInput& in, double end[3]) {
     double* diag[9];
     for (int t = 0; t < 9; ++t) {
         diag[t] = in.diag[t];
-        for (std::int64_t i = -1; i <= n + 1; ++i) diag[t][i] = kNegInf;
+        for (std::int64_t i = -1; i <= n + kLanes + 1; ++i) diag[t][i] = kNegInf;
     }
     // diagonal d - 2, d - 1 and d, each three states
     double *m2 = diag[0], *x2 = diag[1], *y2 = diag[2];
@@ -48,77 +112,72 @@ void fill(const FillInput& in, double end[3]) {
     m1[0] = 0.0;  // the start cell; its Match pointer (0) is never read
     in.pointers[0] = static_cast<std::uint8_t>((kUnset2 << kShiftGap1) | (kUnset2 << kShiftGap2));
 
-    const double open_eff = in.open_eff, extend = in.extend, close = in.close;
+    const VecD open_eff = splat(in.open_eff), extend = splat(in.extend), close = splat(in.close);
+    const VecD zero = splat(0.0);
+    const VecU32 sigma2 = VecU32{} + in.sigma2;
     for (std::int64_t d = 1; d <= n + m; ++d) {
         const std::int64_t lo = d > m ? d - m : 0;
         const std::int64_t hi = d < n ? d : n;
         const std::int64_t kbase = m - d;  // k = m - j = kbase + i
-        std::uint8_t* __restrict out = in.pointers + in.offsets[d] - lo;
-        double* __restrict cm = m0;
-        double* __restrict cx = x0;
-        double* __restrict cy = y0;
-        const double* __restrict pm2 = m2;
-        const double* __restrict px2 = x2;
-        const double* __restrict py2 = y2;
-        const double* __restrict pm1 = m1;
-        const double* __restrict px1 = x1;
-        const double* __restrict py1 = y1;
-        const std::uint32_t* __restrict c1 = in.c1;
-        const std::uint32_t* __restrict c2r = in.c2r;
-        const double* __restrict tab = in.tab;
-        const std::uint32_t sigma2 = in.sigma2;
-        for (std::int64_t i = lo; i <= hi; ++i) {
+        std::uint8_t* out = in.pointers + in.offsets[d] - lo;
+        for (std::int64_t i = lo; i <= hi; i += kWidth) {
             const std::int64_t k = kbase + i;
-            double sub = tab[c1[i] * sigma2 + c2r[k]];
-            double cx_m, cy_m, ox, ex, cy_x, oy, ey, cx_y;
+            const VecU32 index = load<VecU32>(in.c1 + i) * sigma2 + load<VecU32>(in.c2r + k);
+            VecD sub = gather(in.tab, reinterpret_cast<const VecI32&>(index));
+            VecD cx_m, cy_m, ox, ex, cy_x, oy, ey, cx_y;
             if constexpr (Scaled) {
-                const double a_i = in.a1_i[i], b_i = in.b1_i[i];
-                const double a_im = in.a1_i[i - 1], b_im = in.b1_i[i - 1];
-                const double l2 = in.l2_k[k], l2p = in.l2p_k[k], r2 = in.r2_k[k];
-                const double l2_jm = in.l2_k[k + 1], l2p_jm = in.l2p_k[k + 1], r2_jm = in.r2_k[k + 1];
-                const double match_scale = one_if_zero((a_i + l2) + r2);
-                const double g1 = one_if_zero((b_i + l2) + r2);                // gap1_scale(i, j)
-                const double g2 = one_if_zero((a_i + l2p) + r2);               // gap2_scale(i, j)
-                const double g1_mm = one_if_zero((b_im + l2_jm) + r2_jm);      // gap1_scale(i-1, j-1)
-                const double g2_mm = one_if_zero((a_im + l2p_jm) + r2_jm);     // gap2_scale(i-1, j-1)
-                const double g2_left = one_if_zero((a_i + l2p_jm) + r2_jm);    // gap2_scale(i, j-1)
-                const double g1_up = one_if_zero((b_im + l2) + r2);            // gap1_scale(i-1, j)
-                const bool exempt_x = in.exempt_x_i[i] != 0, exempt_y = in.exempt_y_k[k] != 0;
-                const bool free_x = in.free_x_i[i] != 0, free_y = in.free_y_k[k] != 0;
+                const VecD a_i = load<VecD>(in.a1_i + i), b_i = load<VecD>(in.b1_i + i);
+                const VecD a_im = load<VecD>(in.a1_i + i - 1), b_im = load<VecD>(in.b1_i + i - 1);
+                const VecD l2 = load<VecD>(in.l2_k + k), l2p = load<VecD>(in.l2p_k + k);
+                const VecD r2 = load<VecD>(in.r2_k + k);
+                const VecD l2_jm = load<VecD>(in.l2_k + k + 1), l2p_jm = load<VecD>(in.l2p_k + k + 1);
+                const VecD r2_jm = load<VecD>(in.r2_k + k + 1);
+                const VecD match_scale = one_if_zero((a_i + l2) + r2);
+                const VecD g1 = one_if_zero((b_i + l2) + r2);              // gap1_scale(i, j)
+                const VecD g2 = one_if_zero((a_i + l2p) + r2);             // gap2_scale(i, j)
+                const VecD g1_mm = one_if_zero((b_im + l2_jm) + r2_jm);    // gap1_scale(i-1, j-1)
+                const VecD g2_mm = one_if_zero((a_im + l2p_jm) + r2_jm);   // gap2_scale(i-1, j-1)
+                const VecD g2_left = one_if_zero((a_i + l2p_jm) + r2_jm);  // gap2_scale(i, j-1)
+                const VecD g1_up = one_if_zero((b_im + l2) + r2);          // gap1_scale(i-1, j)
+                const VecI exempt_x = mask_of(in.exempt_x_i + i), exempt_y = mask_of(in.exempt_y_k + k);
+                const VecI free_x = mask_of(in.free_x_i + i), free_y = mask_of(in.free_y_k + k);
                 sub = sub * match_scale;
-                cx_m = exempt_x ? 0.0 : g1_mm * close;
-                cy_m = exempt_y ? 0.0 : g2_mm * close;
-                ox = free_x ? 0.0 : open_eff * g1;
-                ex = free_x ? 0.0 : g1 * extend;
-                cy_x = exempt_y ? 0.0 : g2_left * close;
-                oy = free_y ? 0.0 : open_eff * g2;
-                ey = free_y ? 0.0 : g2 * extend;
-                cx_y = exempt_x ? 0.0 : g1_up * close;
+                cx_m = exempt_x ? zero : g1_mm * close;
+                cy_m = exempt_y ? zero : g2_mm * close;
+                ox = free_x ? zero : open_eff * g1;
+                ex = free_x ? zero : g1 * extend;
+                cy_x = exempt_y ? zero : g2_left * close;
+                oy = free_y ? zero : open_eff * g2;
+                ey = free_y ? zero : g2 * extend;
+                cx_y = exempt_x ? zero : g1_up * close;
             } else {
-                cx_m = in.cx_i[i];
-                cy_m = in.cy_k[k];
-                ox = in.ox_i[i];
-                ex = in.ex_i[i];
+                cx_m = load<VecD>(in.cx_i + i);
+                cy_m = load<VecD>(in.cy_k + k);
+                ox = load<VecD>(in.ox_i + i);
+                ex = load<VecD>(in.ex_i + i);
                 cy_x = cy_m;
-                oy = in.oy_k[k];
-                ey = in.ey_k[k];
+                oy = load<VecD>(in.oy_k + k);
+                ey = load<VecD>(in.ey_k + k);
                 cx_y = cx_m;
             }
+            const VecD pm1 = load<VecD>(m1 + i), px1 = load<VecD>(x1 + i), py1 = load<VecD>(y1 + i);
+            const VecD pm1u = load<VecD>(m1 + i - 1), px1u = load<VecD>(x1 + i - 1);
+            const VecD py1u = load<VecD>(y1 + i - 1);
             Best bm, bx, by;
-            bm.offer(pm2[i - 1] + sub, 0);
-            bm.offer(cx_m + (px2[i - 1] + sub), 1);
-            bm.offer(cy_m + (py2[i - 1] + sub), 2);
-            bx.offer(pm1[i] + ox, 0);
-            bx.offer(ex + px1[i], 1);
-            bx.offer(cy_x + (ox + py1[i]), 2);
-            by.offer(pm1[i - 1] + oy, 0);
-            by.offer(cx_y + (oy + px1[i - 1]), 1);
-            by.offer(ey + py1[i - 1], 2);
-            cm[i] = bm.value;
-            cx[i] = bx.value;
-            cy[i] = by.value;
-            out[i] = static_cast<std::uint8_t>((bm.from << kShiftMatch) | (bx.from << kShiftGap1) |
-                                               (by.from << kShiftGap2));
+            bm.offer(load<VecD>(m2 + i - 1) + sub, 0);
+            bm.offer(cx_m + (load<VecD>(x2 + i - 1) + sub), 1);
+            bm.offer(cy_m + (load<VecD>(y2 + i - 1) + sub), 2);
+            bx.offer(pm1 + ox, 0);
+            bx.offer(ex + px1, 1);
+            bx.offer(cy_x + (ox + py1), 2);
+            by.offer(pm1u + oy, 0);
+            by.offer(cx_y + (oy + px1u), 1);
+            by.offer(ey + py1u, 2);
+            store(m0 + i, bm.value);
+            store(x0 + i, bx.value);
+            store(y0 + i, by.value);
+            const VecI packed = (bm.from << kShiftMatch) | (bx.from << kShiftGap1) | (by.from << kShiftGap2);
+            store(out + i, __builtin_convertvector(packed, VecU8));
         }
         m0[hi + 1] = kNegInf;
         x0[hi + 1] = kNegInf;
