@@ -12,49 +12,19 @@ namespace vorn {
 
 namespace {
 
-// str(o) as UTF-8 with invalid sequences replaced, for embedding in messages; a failing
-// str() is reported as unraisable and described instead.
-std::string display_text(PyObject* o) {
-    PyRef s = PyRef::steal(PyObject_Str(o));
-    if (!s) {
-        PyErr_WriteUnraisable(o);
-        std::string text = "<unprintable object>";
-        PyRef name = PyRef::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(o)),
-                                                         "__name__"));
-        if (name && PyUnicode_Check(name.get())) {
-            Py_ssize_t n = 0;
-            const char* utf8 = PyUnicode_AsUTF8AndSize(name.get(), &n);
-            if (utf8) text = "<unprintable " + std::string(utf8, static_cast<std::size_t>(n)) + " object>";
-        }
-        PyErr_Clear();
-        return text;
-    }
-    Py_ssize_t n = 0;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(s.get(), &n);
-    if (utf8) return std::string(utf8, static_cast<std::size_t>(n));
-    // Lone surrogates: encode them as they are, then decode with replacement characters.
+// str(o) for embedding in a message (new reference); a failing str() is reported as
+// unraisable and replaced by a description.
+PyObject* text_of(PyObject* o) {
+    PyObject* text = PyObject_Str(o);
+    if (text) return text;
+    PyErr_WriteUnraisable(o);
     PyErr_Clear();
-    PyRef raw = PyRef::steal(PyUnicode_AsEncodedString(s.get(), "utf-8", "surrogatepass"));
-    if (!raw) {
-        PyErr_Clear();
-        return std::string();
-    }
-    PyRef lossy = PyRef::steal(
-        PyUnicode_DecodeUTF8(PyBytes_AsString(raw.get()), PyBytes_Size(raw.get()), "replace"));
-    if (!lossy) {
-        PyErr_Clear();
-        return std::string();
-    }
-    utf8 = PyUnicode_AsUTF8AndSize(lossy.get(), &n);
-    if (!utf8) {
-        PyErr_Clear();
-        return std::string();
-    }
-    return std::string(utf8, static_cast<std::size_t>(n));
+    return PyUnicode_FromString("<unprintable object>");
 }
 
 void raise_type_error(const std::string& message) {
-    PyErr_SetString(PyExc_TypeError, message.c_str());
+    PyRef text = PyRef::steal(PyUnicode_FromStringAndSize(message.data(), static_cast<Py_ssize_t>(message.size())));
+    if (text) PyErr_SetObject(PyExc_TypeError, text.get());
 }
 
 std::string quoted_list(const std::vector<const char*>& names) {
@@ -97,8 +67,9 @@ void apply_argument_prefix(const char* name) {
         PyErr_Restore(t.release(), v.release(), trace.release());
         return;
     }
-    const std::string text = std::string("argument '") + name + "': " + display_text(v.get());
-    PyRef message = PyRef::steal(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+    PyRef original = PyRef::steal(text_of(v.get()));
+    if (!original) return;
+    PyRef message = PyRef::steal(PyUnicode_FromFormat("argument '%s': %U", name, original.get()));
     if (!message) return;
     PyRef fresh = PyRef::steal(PyObject_CallFunctionObjArgs(PyExc_TypeError, message.get(), nullptr));
     if (!fresh) return;
@@ -140,9 +111,11 @@ bool convert_flag_raw(PyObject* o, bool* out) {
     PyRef method = PyRef::steal(PyObject_GetAttrString(type, "__bool__"));
     if (!method) {
         PyErr_Clear();
-        const std::string text = "object of type '" + display_text(type) +
-                                 "' does not define a '__bool__' conversion";
-        raise_type_error(text);
+        PyRef type_text = PyRef::steal(text_of(type));
+        if (!type_text) return false;
+        PyRef message = PyRef::steal(
+            PyUnicode_FromFormat("object of type '%U' does not define a '__bool__' conversion", type_text.get()));
+        if (message) PyErr_SetObject(PyExc_TypeError, message.get());
         return false;
     }
     auto get = reinterpret_cast<descrgetfunc>(PyType_GetSlot(Py_TYPE(method.get()), Py_tp_descr_get));
@@ -239,8 +212,7 @@ bool convert_seq_pairs_raw(PyObject* o, std::vector<SeqPair>* out) {
         }
         const Py_ssize_t len = PyTuple_Size(item.get());
         if (len != 2) {
-            const std::string text = "expected tuple of length 2, but got tuple of length " + std::to_string(len);
-            PyErr_SetString(PyExc_ValueError, text.c_str());
+            PyErr_Format(PyExc_ValueError, "expected tuple of length 2, but got tuple of length %zd", len);
             return false;
         }
         std::string_view first, second;
@@ -329,8 +301,11 @@ bool match_arguments(const Signature& sig, PyObject* args, PyObject* kwargs, PyO
                 }
             }
             if (index < 0) {
-                raise_type_error(std::string(sig.func) + "() got an unexpected keyword argument '" +
-                                 display_text(key) + "'");
+                PyRef key_text = PyRef::steal(text_of(key));
+                if (!key_text) return false;
+                PyRef message = PyRef::steal(
+                    PyUnicode_FromFormat("%s() got an unexpected keyword argument '%U'", sig.func, key_text.get()));
+                if (message) PyErr_SetObject(PyExc_TypeError, message.get());
                 return false;
             }
             if (slots[index]) {

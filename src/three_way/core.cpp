@@ -11,14 +11,17 @@
 #include <vector>
 
 #include "common/checked_size.hpp"
+#include "pairwise/core.hpp"
+#include "three_way/kernel.hpp"
 
 namespace vorn {
 
 namespace {
 
+using three_way::kLanes;
+using three_way::kStates;
+using three_way::kUnset3;
 constexpr double kNegInf = -std::numeric_limits<double>::infinity();
-constexpr int kStates = 7;
-constexpr std::uint32_t kUnset3 = 7;
 constexpr std::uint32_t kAllUnset = 0x1FFFFF;  // seven fields of kUnset3
 constexpr EngineError kUnsetPointer3d{ErrorKind::Value, "unset pointer encountered during 3D traceback"};
 
@@ -29,6 +32,15 @@ std::uint8_t coordinate_class(std::int64_t x, std::int64_t len, bool left_free, 
     const bool is_free = (x == 0 && left_free) || (x == len && right_free);
     const bool exempt = x == 1 && left_free;
     return static_cast<std::uint8_t>(is_free | (exempt << 1));
+}
+
+three_way::RowFn pick_row_kernel() {
+    switch (selected_kernel_isa()) {
+        case KernelIsa::Avx512: return three_way::kernel_avx512::fill_row;
+        case KernelIsa::Avx2: return three_way::kernel_avx2::fill_row;
+        case KernelIsa::Generic: break;
+    }
+    return three_way::kernel_generic::fill_row;
 }
 
 }  // namespace
@@ -48,10 +60,18 @@ Expected<ThreeWayResult> needleman_wunsch_3d_core(std::string_view seq1, std::st
         return kCapacityOverflow;
     }
     const std::int64_t w2 = len[1] + 1, w3 = len[2] + 1;
-    const std::uint64_t plane_cells = static_cast<std::uint64_t>(w2) * static_cast<std::uint64_t>(w3);
-    Buffer<std::uint32_t> pointers = allocate<std::uint32_t>(n_cells);
-    Buffer<double> planes = allocate<double>(2 * plane_cells * kStates);
-    if (!pointers || !planes) return kOutOfMemory;
+    // Scores of two planes (i - 1 and i), state by state, rows along the third string
+    // with slack for whole vectors.
+    const std::int64_t row = w3 + kLanes;
+    const std::uint64_t plane = static_cast<std::uint64_t>(kStates) * static_cast<std::uint64_t>(w2) *
+                                static_cast<std::uint64_t>(row);
+    Buffer<std::uint32_t> pointers = allocate<std::uint32_t>(n_cells + kLanes);
+    Buffer<double> planes = allocate<double>(2 * plane);
+    Buffer<double> pair_rows = allocate<double>(static_cast<std::uint64_t>(w2 + 1) * static_cast<std::uint64_t>(row));
+    Buffer<double> state3_values = allocate<double>(2 * static_cast<std::uint64_t>(row));
+    Buffer<std::int64_t> state3_from = allocate<std::int64_t>(2 * static_cast<std::uint64_t>(row));
+    if (!pointers || !planes || !pair_rows || !state3_values || !state3_from) return kOutOfMemory;
+    std::fill(planes.get(), planes.get() + 2 * plane, kNegInf);
 
     // Upper-cased working copies.
     std::string s[3] = {std::string(seq1), std::string(seq2), std::string(seq3)};
@@ -93,67 +113,137 @@ Expected<ThreeWayResult> needleman_wunsch_3d_core(std::string_view seq1, std::st
         }
     }
 
+    // Pair scores by l: t23 for every j (row j of pair_rows), t13 for the current i
+    // (the last row of pair_rows).
+    double* t13 = pair_rows.get() + static_cast<std::uint64_t>(w2) * static_cast<std::uint64_t>(row);
+    for (std::int64_t j = 0; j <= len[1]; ++j) {
+        double* t23 = pair_rows.get() + j * row;
+        std::fill(t23, t23 + row, 0.0);
+        if (j >= 1) {
+            for (std::int64_t l = 1; l <= len[2]; ++l) t23[l] = table.at(byte(1, j - 1), byte(2, l - 1));
+        }
+    }
+
     // Fill, i outermost and l innermost; every predecessor cell comes earlier. For each
     // state k that fits the cell, the best of the 49 transitions p -> k:
     //   candidate = (score of p at the predecessor + pair score) + gap score,
     // replaced only by a strictly greater value (ties keep the lower p; -inf and NaN
-    // never win).
+    // never win). Within a row (i, j), every state but 3 has its predecessors in
+    // earlier rows, so those are computed first, side by side along l; state 3 (a
+    // character of the third string only) then follows cell by cell.
     double* prev = planes.get();
-    double* cur = planes.get() + plane_cells * kStates;
+    double* cur = planes.get() + plane;
+    auto at = [&](double* base, int state, std::int64_t j) { return base + (state * w2 + j) * row; };
+    const three_way::RowFn fill_row = pick_row_kernel();
     for (std::int64_t i = 0; i <= len[0]; ++i) {
-        std::fill(cur, cur + plane_cells * kStates, kNegInf);
         const std::uint8_t c1 = cls[0][static_cast<std::size_t>(i)];
+        std::fill(t13, t13 + row, 0.0);
+        if (i >= 1) {
+            for (std::int64_t l = 1; l <= len[2]; ++l) t13[l] = table.at(byte(0, i - 1), byte(2, l - 1));
+        }
         for (std::int64_t j = 0; j <= len[1]; ++j) {
             const std::uint8_t c2 = cls[1][static_cast<std::size_t>(j)];
-            for (std::int64_t l = 0; l <= len[2]; ++l) {
-                const std::uint64_t cell = (static_cast<std::uint64_t>(i) * static_cast<std::uint64_t>(w2) +
-                                            static_cast<std::uint64_t>(j)) * static_cast<std::uint64_t>(w3) +
-                                           static_cast<std::uint64_t>(l);
-                double* here = cur + (j * w3 + l) * kStates;
-                if (i == 0 && j == 0 && l == 0) {
-                    here[0] = 0.0;
-                    pointers[cell] = kAllUnset & ~kUnset3;  // state 0 at the origin: pointer 0
-                    continue;
+            const double t12 = (i >= 1 && j >= 1) ? table.at(byte(0, i - 1), byte(1, j - 1)) : 0.0;
+            const double* t23 = pair_rows.get() + j * row;
+            std::uint32_t* words = pointers.get() +
+                                   (static_cast<std::uint64_t>(i) * static_cast<std::uint64_t>(w2) +
+                                    static_cast<std::uint64_t>(j)) * static_cast<std::uint64_t>(w3);
+            bool fits[kStates];
+            three_way::RowInput in{};
+            for (int k = 0; k < kStates; ++k) {
+                const int d1 = !gaps(k, 0), d2 = !gaps(k, 1);
+                fits[k] = i >= d1 && j >= d2;
+                in.fits[k] = fits[k];
+                in.out[k] = at(cur, k, j);
+                for (int p = 0; p < kStates; ++p) {
+                    in.pred[k][p] = fits[k] ? at(d1 ? prev : cur, p, j - d2) : nullptr;
                 }
-                const std::uint8_t c3 = cls[2][static_cast<std::size_t>(l)];
-                const double (*gk)[kStates] = gap_score[c1 | (c2 << 2) | (c3 << 4)];
-                // The pair scores of the column's characters, in string order.
-                const double t12 = (i >= 1 && j >= 1) ? table.at(byte(0, i - 1), byte(1, j - 1)) : 0.0;
-                const double t13 = (i >= 1 && l >= 1) ? table.at(byte(0, i - 1), byte(2, l - 1)) : 0.0;
-                const double t23 = (j >= 1 && l >= 1) ? table.at(byte(1, j - 1), byte(2, l - 1)) : 0.0;
-                std::uint32_t word = kAllUnset;
-                for (int k = 0; k < kStates; ++k) {
-                    const int d1 = !gaps(k, 0), d2 = !gaps(k, 1), d3 = !gaps(k, 2);
-                    if (i < d1 || j < d2 || l < d3) continue;
-                    double pair = 0.0;
-                    switch (k) {
-                        case 0: pair = ((0.0 + t12) + t13) + t23; break;
-                        case 1: pair = 0.0 + t23; break;
-                        case 2: pair = 0.0 + t13; break;
-                        case 4: pair = 0.0 + t12; break;
-                        default: break;  // one character: no pair
-                    }
-                    const double* from = (d1 ? prev : cur) + ((j - d2) * w3 + (l - d3)) * kStates;
-                    double best = kNegInf;
-                    int best_p = -1;
+            }
+            auto pair_score = [&](int k, std::int64_t l) {
+                switch (k) {
+                    case 0: return ((0.0 + t12) + t13[l]) + t23[l];
+                    case 1: return 0.0 + t23[l];
+                    case 2: return 0.0 + t13[l];
+                    case 4: return 0.0 + t12;
+                    default: return 0.0;  // one character: no pair
+                }
+            };
+            // One entry by the scalar rule; the pointer field is set in `word`.
+            auto compute = [&](int k, std::int64_t l, std::uint32_t* word) {
+                const int d3 = !gaps(k, 2);
+                const bool fit = fits[k] && l >= d3;
+                double best = kNegInf;
+                int best_p = -1;
+                if (fit) {
+                    const double (*gk)[kStates] = gap_score[c1 | (c2 << 2) | (cls[2][static_cast<std::size_t>(l)] << 4)];
+                    const double pair = pair_score(k, l);
                     for (int p = 0; p < kStates; ++p) {
-                        const double candidate = (from[p] + pair) + gk[k][p];
+                        const double candidate = (in.pred[k][p][l - d3] + pair) + gk[k][p];
                         if (candidate > best) {
                             best = candidate;
                             best_p = p;
                         }
                     }
-                    if (best_p >= 0) {
-                        here[k] = best;
-                        word = (word & ~(kUnset3 << (3 * k))) | (static_cast<std::uint32_t>(best_p) << (3 * k));
-                    }
                 }
-                pointers[cell] = word;
+                in.out[k][l] = best;
+                if (best_p >= 0) {
+                    *word = (*word & ~(kUnset3 << (3 * k))) | (static_cast<std::uint32_t>(best_p) << (3 * k));
+                }
+            };
+            // Cells along l whose coordinate class is the ordinary one (no free gap, no
+            // exempt closing) go to the vector kernel; the others are computed here.
+            const std::int64_t vec_lo = 2;
+            const std::int64_t vec_hi = cls[2][static_cast<std::size_t>(len[2])] == 0 ? len[2] : len[2] - 1;
+            if (vec_lo <= vec_hi) {
+                in.lo = vec_lo;
+                in.hi = vec_hi;
+                for (int k = 0; k < kStates; ++k) in.gap[k] = gap_score[c1 | (c2 << 2)][k];
+                in.t12 = t12;
+                in.t13 = t13;
+                in.t23 = t23;
+                in.words = words;
+                in.low_value = state3_values.get();
+                in.high_value = state3_values.get() + row;
+                in.low_from = state3_from.get();
+                in.high_from = state3_from.get() + row;
+                fill_row(in);
+            }
+            for (std::int64_t l = 0; l <= len[2]; ++l) {
+                if (l >= vec_lo && l <= vec_hi) continue;
+                std::uint32_t word = kAllUnset;
+                for (int k = 0; k < kStates; ++k) {
+                    if (k != 3) compute(k, l, &word);
+                }
+                words[l] = word;
+            }
+            if (i == 0 && j == 0) {
+                for (int k = 0; k < kStates; ++k) in.out[k][0] = kNegInf;
+                in.out[0][0] = 0.0;
+                words[0] = kAllUnset & ~kUnset3;  // state 0 at the origin: pointer 0
+            }
+            // State 3 cell by cell: the prepared bests of p = 0..2 and 4..6 joined with
+            // p = 3 in scan order, which keeps the first maximum as the full scan does.
+            double* s3 = in.out[3];
+            const double gap33 = gap_score[c1 | (c2 << 2)][3][3];
+            for (std::int64_t l = 0; l <= len[2]; ++l) {
+                if (l == 0 && i == 0 && j == 0) continue;
+                if (l < vec_lo || l > vec_hi || !fits[3]) {
+                    compute(3, l, &words[l]);
+                    continue;
+                }
+                double best = in.low_value[l];
+                std::int64_t from = in.low_from[l];
+                const double self = (s3[l - 1] + 0.0) + gap33;
+                if (self > best) best = self, from = 3;
+                if (in.high_value[l] > best) best = in.high_value[l], from = in.high_from[l];
+                s3[l] = best;
+                words[l] = (words[l] & ~(kUnset3 << 9)) | (static_cast<std::uint32_t>(from) << 9);
             }
         }
         std::swap(prev, cur);
     }
-    const double* end_scores = prev + (len[1] * w3 + len[2]) * kStates;  // plane len1 after the swap
+    double end_scores[kStates];
+    for (int k = 0; k < kStates; ++k) end_scores[k] = at(prev, k, len[1])[len[2]];  // plane len1 after the swap
 
     // End state: each state's score plus C for every string it gaps whose right end is
     // not free, in string order; the lowest state wins ties.
@@ -177,7 +267,7 @@ Expected<ThreeWayResult> needleman_wunsch_3d_core(std::string_view seq1, std::st
     ThreeWayResult result{std::string(), std::string(), std::string(), score};
     if (len[0] == 0 && len[1] == 0 && len[2] == 0) return result;
     std::string* rows[3] = {&result.aligned_seq1, &result.aligned_seq2, &result.aligned_seq3};
-    for (auto* row : rows) row->reserve(static_cast<std::size_t>(len[0] + len[1] + len[2]));
+    for (auto* out : rows) out->reserve(static_cast<std::size_t>(len[0] + len[1] + len[2]));
     std::int64_t pos[3] = {len[0], len[1], len[2]};
     int state = end_state;
     while (true) {
@@ -197,7 +287,7 @@ Expected<ThreeWayResult> needleman_wunsch_3d_core(std::string_view seq1, std::st
         state = static_cast<int>(p);
         if (pos[0] == 0 && pos[1] == 0 && pos[2] == 0) break;
     }
-    for (auto* row : rows) std::reverse(row->begin(), row->end());
+    for (auto* out : rows) std::reverse(out->begin(), out->end());
     return result;
 }
 
