@@ -56,12 +56,9 @@ VALUES = [
     (0, NAN, (0, 0, 0, 0), (F, T, F, T), 2.0, "nan-temperature-decay-0"),
     (1, 1, (-1, -1, -1, -1), (F, F, F, F), 1.0, "no-flags"),
     (1, 1, (0, 1, 3, 7), (F, T, F, T), 0.625, "pairing-right"),
-    (1, 1, (0, 1, 3, 7), (T, F, T, F), 1.25, "pairing-left"),
     (0.5, 3.0, (0, 0, 1, 3), (T, T, T, T), 5.554871890313782, "summation-order"),
     (1, 0.3, (0, 2, 1, 0), (T, T, T, T), 0.8500000000000001, "summation-order-2"),
-    (1, INF, (0, 0, 0, 0), (T, F, F, F), INF, "infinite-temperature"),
     (1, 5e-324, (0, 0, 0, 0), (F, T, F, F), 1.0, "infinite-power-gives-0"),
-    (NAN, 1, (1, 0, 0, 0), (T, F, F, F), NAN, "nan-decay"),
     (0.5, 1, (-3, 0, 0, 0), (T, F, F, F), NAN, "negative-base-fractional-decay"),
     (1, 1, (2 ** 63 - 1, 0, 0, 0), (T, F, F, F), 2.0 ** -63, "largest-index"),
     (1, 1, (0, 0, -(2 ** 63), 0), (F, F, T, F), -(2.0 ** -63), "smallest-index"),
@@ -113,13 +110,6 @@ def _construction_rows():
 def test_construction_errors(fn, args, kwargs, exc_type, message):
     e = raised(fn, *args, **kwargs)
     assert (type(e), str(e)) == (exc_type, message)
-
-
-@pytest.mark.parametrize("t", [NAN, INF, 5e-324, True])
-@pytest.mark.parametrize("d", [-3, NAN, -INF, 0])
-def test_unusual_parameters_are_accepted(d, t):
-    for fn in (mk, cls):
-        assert type(fn(d, t)) is cls and type(fn(decay_exponent=d, temperature=t)) is cls
 
 
 def _call_rows():

@@ -44,25 +44,20 @@ def caused():
 NOT_STR, NOT_DICT = "'{}' object cannot be converted to 'PyString'", "'{}' object cannot be converted to 'PyDict'"
 BAD = [
     ({1: {}}, TypeError, NOT_STR.format("int"), "outer-key-int"),
-    ({b"A": {}}, TypeError, NOT_STR.format("bytes"), "outer-key-bytes"),
     ({"AC": {}}, *KEYS, "outer-key-two-chars"),
     ({"": {}}, *KEYS, "outer-key-empty"),
     ({"é": {}}, *KEYS, "outer-key-two-bytes"),
     ({"\U0001F600": {}}, *KEYS, "outer-key-four-bytes"),
     ({"\ud800": {}}, *host(str.encode, "\ud800"), "outer-key-surrogate"),
     ({"A": []}, TypeError, NOT_DICT.format("list"), "outer-value-list"),
-    ({"A": None}, TypeError, NOT_DICT.format("NoneType"), "outer-value-none"),
     ({"A": {2: 1.0}}, TypeError, NOT_STR.format("int"), "inner-key-int"),
     ({"A": {"CG": 1.0}}, *KEYS, "inner-key-two-chars"),
-    ({"A": {"\u20ac": 1.0}}, *KEYS, "inner-key-three-bytes"),
     ({"A": {"C": "1.0"}}, *host(math.fabs, "1.0"), "inner-value-str"),
-    ({"A": {"C": None}}, *host(math.fabs, None), "inner-value-none"),
     ({"A": {"C": 10 ** 400}}, *host(math.fabs, 10 ** 400), "inner-value-huge-int"),
     ({"A": {"C": Hook()}}, *host(math.fabs, Hook()), "inner-value-non-float"),
     ({"A": {"C": Hook(caused)}}, TypeError, "x", "inner-type-error-unprefixed"),
     # The first failure in iteration order wins: outer key, outer value, inner key, inner value.
     ({"A": {"C": "x"}, 1: {}}, *host(math.fabs, "x"), "first-item"),
-    ({1: {}, "A": {"C": "x"}}, TypeError, NOT_STR.format("int"), "first-item-2"),
     ({"AC": []}, *KEYS, "outer-key-before-value"),
     ({"A": {"C": 1.0}, "G": [], "TT": {}}, TypeError, NOT_DICT.format("list"), "second-item"),
     ({"A": {"CC": "x"}}, *KEYS, "inner-key-before-value"),
@@ -87,12 +82,12 @@ def test_bad_score_matrix(caller, matrix, exc_type, message):
 
 def test_value_errors_are_raised_unchanged():
     exc = type("SubTypeError", (TypeError,), {})("sub")
-    assert raised(vrn.needleman_wunsch, "A", "A", score_matrix={"A": {"C": Hook(lambda: caused_exc(exc))}}) is exc
+    assert raised(vrn.needleman_wunsch, "A", "A", score_matrix={"A": {"C": Hook(lambda: throw(exc))}}) is exc
     e = raised(vrn.needleman_wunsch, "A", "A", score_matrix={"A": {"C": Hook(caused)}})
     assert type(e.__cause__) is KeyError
 
 
-def caused_exc(exc):
+def throw(exc):
     raise exc
 
 
@@ -119,11 +114,12 @@ SCORES = [
     ({"A": {"C": 1.0}, "a": {"C": 3.0}}, "A", "C", ("A", "C", 3.0), "later-row-wins"),
     ({"a": {"C": 3.0}, "A": {"C": 1.0}}, "A", "C", ("A", "C", 1.0), "later-row-wins-2"),
     ({"A": {"C": 1.0, "c": 3.0}}, "A", "C", ("A", "C", 3.0), "later-column-wins"),
-    ({"A": {"c": 3.0, "C": 1.0}}, "A", "C", ("A", "C", 1.0), "later-column-wins-2"),
     ({"A": {"C": 1.0}, "a": {}}, "A", "C", ("A", "C", 1.0), "empty-row-keeps-earlier"),
     ({"A": {"C": 2}}, "A", "C", ("A", "C", 2.0), "int-value"),
     ({"A": {"C": True}}, "A", "C", ("A", "C", 1.0), "bool-value"),
     ({"A": {"C": -1.0}}, "AC", "CC", ("AC", "CC", -1.0), "minus-one-value"),
+    ({"{": {"`": 5.0}}, "[", "@", ("[", "@", 0.0), "only-letters-upper-cased"),
+    ({"{": {"`": 5.0}}, "{", "`", ("{", "`", 5.0), "only-letters-upper-cased-2"),
     (Strict({"A": Strict({"C": 2.5})}), "A", "C", ("A", "C", 2.5), "subclass-methods-bypassed"),
 ]
 
@@ -136,56 +132,32 @@ def test_table_contents(matrix, seq1, seq2, expected):
 
 # --------------------------------------------------------------------------- mutation guard
 
-def inner_delete():
+def with_hook(action):
+    """Rows A and G; row A's first value runs action(outer, row) when converted."""
     row = {}
-    row["C"], row["G"] = Hook(lambda: row.pop("G")), 1.0
-    return {"A": row}
-
-
-def inner_delete_current():
-    row = {}
-    row["C"] = Hook(lambda: row.pop("C"))  # the dict held the value's only other reference
-    return {"A": row}
-
-
-def inner_add():
-    row = {}
-    row["C"] = Hook(lambda: row.update(T=1.0))
-    return {"A": row}
-
-
-def inner_replace():  # same size, but one more item is visited than the size
-    row = {}
-    row["C"], row["G"] = Hook(lambda: (row.pop("C"), row.update(T=1.0))), 1.0
-    return {"A": row}
-
-
-def outer_delete():
-    outer = {"A": {"C": Hook(lambda: outer.pop("G"))}, "G": {}}
+    outer = {"A": row, "G": {}}
+    row["C"], row["G"] = Hook(lambda: action(outer, row)), 1.0
     return outer
 
 
-def outer_add():
-    outer = {"A": {"C": Hook(lambda: outer.update(T={}))}}
-    return outer
-
-
-def outer_replace():
-    keep = []
-    outer = {"A": {"C": Hook(lambda: (keep.append(outer.pop("A")), outer.update(T={})))}, "G": {}}
-    return outer
-
-
-def outer_drops_row():  # removing the row being read also drops the last reference to it
+def drops_row():  # removing the row being read also drops the last reference to it
     outer = {"A": {"C": Hook(lambda: outer.pop("A")), "G": 2.0}}
     return outer
 
 
-MUTATIONS = [(inner_delete, SIZE), (inner_delete_current, SIZE), (inner_add, SIZE), (inner_replace, KEYS_CHANGED),
-             (outer_delete, SIZE), (outer_add, SIZE), (outer_replace, KEYS_CHANGED), (outer_drops_row, SIZE)]
+MUTATIONS = [
+    (lambda: with_hook(lambda o, r: r.pop("G")), SIZE, "inner-delete"),
+    (lambda: with_hook(lambda o, r: r.pop("C")), SIZE, "inner-delete-current"),
+    (lambda: with_hook(lambda o, r: r.update(T=1.0)), SIZE, "inner-add"),
+    (lambda: with_hook(lambda o, r: (r.pop("C"), r.update(T=1.0))), KEYS_CHANGED, "inner-replace"),
+    (lambda: with_hook(lambda o, r: o.pop("G")), SIZE, "outer-delete"),
+    (lambda: with_hook(lambda o, r: o.update(T={})), SIZE, "outer-add"),
+    (lambda: with_hook(lambda o, r: (o.pop("A"), o.update(T={}))), KEYS_CHANGED, "outer-replace"),
+    (drops_row, SIZE, "outer-drops-row"),
+]
 
 
-@pytest.mark.parametrize("make, message", MUTATIONS, ids=[m[0].__name__ for m in MUTATIONS])
+@pytest.mark.parametrize("make, message", [pytest.param(*m[:2], id=m[2]) for m in MUTATIONS])
 def test_mutation_during_build(make, message):
     e = raised(vrn.needleman_wunsch, "A", "C", score_matrix=make())
     assert type(e).__bases__ == (BaseException,), repr(e)
@@ -194,7 +166,7 @@ def test_mutation_during_build(make, message):
 
 
 def test_build_stops_before_a_later_mutating_value():
-    row = inner_delete()["A"]
-    e = raised(vrn.needleman_wunsch, "A", "C", score_matrix={"AC": {}, "A": row})
+    outer = with_hook(lambda o, r: r.pop("G"))
+    e = raised(vrn.needleman_wunsch, "A", "C", score_matrix={"AC": {}, **outer})
     assert (type(e), str(e)) == KEYS
-    assert "G" in row
+    assert "G" in outer["A"]
