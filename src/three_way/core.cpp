@@ -191,9 +191,19 @@ Expected<ThreeWayResult> needleman_wunsch_3d_core(std::string_view seq1, std::st
                 }
             };
             // Cells along l whose coordinate class is the ordinary one (no free gap, no
-            // exempt closing) go to the vector kernel; the others are computed here.
+            // exempt closing) go to the vector kernel; the others are computed here,
+            // those before the run first (the kernel reads them for state 3) and those
+            // after it last (the kernel's whole vectors may spill into them).
             const std::int64_t vec_lo = 2;
             const std::int64_t vec_hi = cls[2][static_cast<std::size_t>(len[2])] == 0 ? len[2] : len[2] - 1;
+            auto scalar_cell = [&](std::int64_t l) {
+                std::uint32_t word = kAllUnset;
+                for (int k = 0; k < kStates; ++k) {
+                    if (k != 3) compute(k, l, &word);
+                }
+                words[l] = word;
+            };
+            for (std::int64_t l = 0; l < vec_lo && l <= len[2]; ++l) scalar_cell(l);
             if (vec_lo <= vec_hi) {
                 in.lo = vec_lo;
                 in.hi = vec_hi;
@@ -208,14 +218,7 @@ Expected<ThreeWayResult> needleman_wunsch_3d_core(std::string_view seq1, std::st
                 in.high_from = state3_from.get() + row;
                 fill_row(in);
             }
-            for (std::int64_t l = 0; l <= len[2]; ++l) {
-                if (l >= vec_lo && l <= vec_hi) continue;
-                std::uint32_t word = kAllUnset;
-                for (int k = 0; k < kStates; ++k) {
-                    if (k != 3) compute(k, l, &word);
-                }
-                words[l] = word;
-            }
+            for (std::int64_t l = std::max(vec_lo, vec_hi + 1); l <= len[2]; ++l) scalar_cell(l);
             if (i == 0 && j == 0) {
                 for (int k = 0; k < kStates; ++k) in.out[k][0] = kNegInf;
                 in.out[0][0] = 0.0;

@@ -7,6 +7,7 @@
 // string; lanes past `hi` compute values that are never read.
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <limits>
 
 #include "three_way/kernel.hpp"
