@@ -8,6 +8,8 @@
 #include <memory>
 #include <new>
 
+#include <unistd.h>
+
 namespace vorn {
 
 // a * b, or false when the product does not fit.
@@ -26,13 +28,25 @@ struct FreeDeleter {
 template <class T>
 using Buffer = std::unique_ptr<T[], FreeDeleter>;
 
+// The machine's physical memory in bytes (0 when unknown). A single request beyond it
+// could only be granted by overcommitting and would end in the kernel killing the
+// process once the engine touches it, so such requests fail instead.
+inline std::uint64_t physical_memory() noexcept {
+    static const std::uint64_t bytes = [] {
+        const long pages = sysconf(_SC_PHYS_PAGES), page = sysconf(_SC_PAGESIZE);
+        return (pages > 0 && page > 0) ? static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(page)
+                                       : std::uint64_t{0};
+    }();
+    return bytes;
+}
+
 // Uninitialised storage for `count` elements, or null when the size overflows or the
-// memory cannot be obtained. The largest request we make is capped well below the
-// address space so that a hostile length fails here rather than inside the allocator.
+// memory cannot be obtained.
 template <class T>
 Buffer<T> allocate(std::uint64_t count) noexcept {
     std::uint64_t bytes = 0;
-    if (!checked_mul(count, sizeof(T), &bytes) || bytes > (std::uint64_t{1} << 47)) {
+    if (!checked_mul(count, sizeof(T), &bytes) || bytes > (std::uint64_t{1} << 47) ||
+        (physical_memory() != 0 && bytes > physical_memory())) {
         return Buffer<T>();
     }
     if (bytes == 0) bytes = sizeof(T);

@@ -3,11 +3,10 @@
 #include "pairwise/core.hpp"
 
 #include <algorithm>
-#include <cstdlib>
-#include <cstring>
 #include <limits>
 
 #include "common/checked_size.hpp"
+#include "common/kernel_isa.hpp"
 #include "pairwise/kernel.hpp"
 #include "scaler/scale_factor.hpp"
 
@@ -36,17 +35,6 @@ constexpr double kNegInf = -std::numeric_limits<double>::infinity();
 constexpr EngineError kUnsetPointer{ErrorKind::Value, "unset pointer encountered during traceback"};
 constexpr EngineError kInvalidState{ErrorKind::Value, "invalid state encountered during traceback"};
 
-bool cpu_has_avx512() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-           __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512dq");
-}
-
-bool cpu_has_avx2() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2");
-}
-
 pairwise::FillFn pick_fill(bool scaled) {
     switch (selected_kernel_isa()) {
         case KernelIsa::Avx512:
@@ -60,18 +48,6 @@ pairwise::FillFn pick_fill(bool scaled) {
 }
 
 }  // namespace
-
-KernelIsa selected_kernel_isa() {
-    static const bool avx512 = cpu_has_avx512();
-    static const bool avx2 = cpu_has_avx2();
-    KernelIsa best = avx512 ? KernelIsa::Avx512 : avx2 ? KernelIsa::Avx2 : KernelIsa::Generic;
-    if (const char* pinned = std::getenv("VORN_RUST_NATIVE_KERNEL")) {
-        if (std::strcmp(pinned, "generic") == 0) return KernelIsa::Generic;
-        if (std::strcmp(pinned, "avx2") == 0 && avx2) return KernelIsa::Avx2;
-        if (std::strcmp(pinned, "avx512") == 0 && avx512) return KernelIsa::Avx512;
-    }
-    return best;
-}
 
 Expected<PairwiseResult> needleman_wunsch_core(std::string_view seq1, std::string_view seq2,
                                                const ScoreTable& table, const AlignmentOptions& options) {

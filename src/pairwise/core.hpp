@@ -44,10 +44,4 @@ Expected<PairwiseResult> needleman_wunsch_core(std::string_view seq1, std::strin
 Expected<PairwiseResult> needleman_wunsch_core(std::string_view seq1, std::string_view seq2,
                                                const ScoreTable& table, const AlignmentOptions& options);
 
-// Instruction sets of the fill kernel. The best one the processor supports is used;
-// tests pin one through the environment variable VORN_RUST_NATIVE_KERNEL
-// ("generic", "avx2" or "avx512"), which never changes a result.
-enum class KernelIsa { Generic, Avx2, Avx512 };
-KernelIsa selected_kernel_isa();
-
 }  // namespace vorn

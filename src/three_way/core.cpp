@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "common/checked_size.hpp"
-#include "pairwise/core.hpp"
+#include "common/kernel_isa.hpp"
 #include "three_way/kernel.hpp"
 
 namespace vorn {

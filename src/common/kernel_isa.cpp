@@ -1,0 +1,37 @@
+// Run-time choice of the kernel build.
+#include "common/kernel_isa.hpp"
+
+#include <atomic>
+#include <cstring>
+
+namespace vorn {
+
+namespace {
+
+KernelIsa best_supported() noexcept {
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+        __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512dq")) {
+        return KernelIsa::Avx512;
+    }
+    return __builtin_cpu_supports("avx2") ? KernelIsa::Avx2 : KernelIsa::Generic;
+}
+
+const KernelIsa kBest = best_supported();
+std::atomic<KernelIsa> g_selected{kBest};
+
+}  // namespace
+
+KernelIsa selected_kernel_isa() noexcept { return g_selected.load(std::memory_order_relaxed); }
+
+void pin_kernel_isa(const char* name) noexcept {
+    KernelIsa choice = kBest;
+    if (name && std::strcmp(name, "generic") == 0) {
+        choice = KernelIsa::Generic;
+    } else if (name && std::strcmp(name, "avx2") == 0 && kBest != KernelIsa::Generic) {
+        choice = KernelIsa::Avx2;
+    }
+    g_selected.store(choice, std::memory_order_relaxed);
+}
+
+}  // namespace vorn
