@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# Build the wheel from a clean build directory and check what users would install:
+#   1. `pip wheel .` gives exactly one wheel, tagged cp310-abi3 (one wheel for CPython
+#      3.10 and later), holding the module and its type stubs;
+#   2. abi3audit finds no symbol outside the stable ABI of Python 3.10;
+#   3. the wheel, installed with the test extras into a fresh virtual environment, passes
+#      the test suite, run from a copy of tests/ outside the source tree so that only the
+#      installed module can be imported;
+#   4. the stubs installed from the wheel pass .ci/check_stubs.sh.
+# Everything is built and installed under a temporary directory in /tmp; the source tree
+# and the interpreter's own packages are left alone.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+PYTHON=${PYTHON:-python3}
+export PIP_DISABLE_PIP_VERSION_CHECK=1
+
+work=$(mktemp -d /tmp/vorn-check-wheel.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+step() { printf '\n== %s\n' "$*"; }
+
+step "building the wheel"
+"$PYTHON" -m venv "$work/tools"
+"$work/tools/bin/python" -m pip install --quiet abi3audit
+# A build directory of its own, so that nothing built earlier in build/ is reused.
+"$work/tools/bin/python" -m pip wheel "$root" --no-deps -w "$work/dist" \
+    --config-settings=build-dir="$work/build"
+
+shopt -s nullglob
+wheels=("$work"/dist/*.whl)
+if [ "${#wheels[@]}" -ne 1 ]; then
+    echo "error: expected exactly one wheel, found ${#wheels[@]}: ${wheels[*]:-none}" >&2
+    exit 1
+fi
+wheel=${wheels[0]}
+echo "wheel: $(basename "$wheel")"
+case "$(basename "$wheel")" in
+    *-cp310-abi3-*.whl) ;;
+    *) echo "error: the wheel is not tagged cp310-abi3" >&2; exit 1 ;;
+esac
+
+step "wheel contents"
+"$work/tools/bin/python" - "$wheel" <<'EOF'
+import sys, zipfile
+names = zipfile.ZipFile(sys.argv[1]).namelist()
+required = ["vorn_rust_native.abi3.so", "vorn_rust_native-stubs/__init__.pyi"]
+missing = [n for n in required if n not in names]
+for n in sorted(names):
+    print("  " + n)
+if missing:
+    sys.exit(f"error: the wheel lacks {', '.join(missing)}")
+EOF
+
+step "abi3audit"
+"$work/tools/bin/abi3audit" --strict --summary --verbose "$wheel"
+
+step "installing the wheel with the test extras into a fresh environment"
+"$PYTHON" -m venv "$work/venv"
+py="$work/venv/bin/python"
+"$py" -m pip install --quiet "${wheel}[test]"
+
+# The suite and the files its documentation tests read, outside the source tree. The
+# tests find their helpers (tests/reference) through pytest's rootdir-relative import
+# of the test directory, which works the same in the copy.
+mkdir "$work/suite"
+cp -r "$root/tests" "$root/docs" "$root/examples" "$root/README.md" "$root/pyproject.toml" "$work/suite/"
+find "$work/suite" -name __pycache__ -prune -exec rm -rf {} +
+cd "$work/suite"
+"$py" - "$work/venv" <<'EOF'
+import sys, vorn_rust_native
+if not vorn_rust_native.__file__.startswith(sys.argv[1]):
+    sys.exit(f"error: imported {vorn_rust_native.__file__}, not the installed wheel")
+print("testing", vorn_rust_native.__file__)
+EOF
+
+step "test suite against the installed wheel"
+"$py" -m pytest -p no:cacheprovider
+
+step "type stubs installed from the wheel"
+PYTHON="$py" bash "$root/.ci/check_stubs.sh"
+
+step "wheel OK: $(basename "$wheel")"
