@@ -32,7 +32,8 @@ def rarely(common, specials, one_in):
 @st.composite
 def sequences(draw, max_len):
     """Short strings, now and then holding one two-byte character."""
-    s = draw(st.text(alphabet=ALPHABET, max_size=max_len))
+    size = draw(st.integers(0, max_len))
+    s = draw(st.text(alphabet=ALPHABET, min_size=size, max_size=size))
     if draw(st.integers(0, 6)) == 0:
         pos = draw(st.integers(0, len(s)))
         s = s[:pos] + draw(st.sampled_from("éß")) + s[pos:]
@@ -46,9 +47,13 @@ pair_scores = rarely(
     st.one_of(st.integers(-6, 6), st.integers(-12, 12).map(lambda k: k / 4),
               st.sampled_from(INEXACT), st.floats(-8, 8, allow_nan=False, allow_infinity=False)),
     SPECIAL_PAIRS, 40)
-score_matrices = st.dictionaries(
+sparse_matrices = st.dictionaries(
     st.sampled_from(ALPHABET),
     st.dictionaries(st.sampled_from(ALPHABET), pair_scores, max_size=9), max_size=9)
+dense_scores = st.one_of(st.sampled_from(INEXACT + [-1.0, 1.0, 2.0]), st.floats(-8, 8))
+dense_matrices = st.fixed_dictionaries(
+    {a: st.fixed_dictionaries({b: dense_scores for b in "ACGT"}) for a in "ACGT"})
+score_matrices = st.one_of(sparse_matrices, dense_matrices)
 gap_scores = rarely(
     st.one_of(st.integers(-16, 2).map(lambda k: k / 2), st.sampled_from([-x for x in INEXACT]),
               st.floats(-8, 1, allow_nan=False, allow_infinity=False)),

@@ -12,12 +12,15 @@ namespace vorn {
 
 namespace {
 
-// str(o) for embedding in a message (new reference); a failing str() is reported as
-// unraisable and replaced by a description.
+// The text of `o` for embedding in a message (new reference): a str as it is, anything
+// else through str(). A failing str() is replaced by a description; nothing is printed.
 PyObject* text_of(PyObject* o) {
+    if (PyUnicode_Check(o)) {
+        Py_INCREF(o);
+        return o;
+    }
     PyObject* text = PyObject_Str(o);
     if (text) return text;
-    PyErr_WriteUnraisable(o);
     PyErr_Clear();
     return PyUnicode_FromString("<unprintable object>");
 }

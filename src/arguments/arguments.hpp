@@ -78,6 +78,13 @@ void ensure_error_set();
 void raise_internal(const char* message);
 // The host failed to create a result object: print its error, then raise internally.
 void raise_api_failure();
+// Result objects. Each returns null with the internal error raised when the host fails
+// (for a str, when the bytes are not valid UTF-8).
+PyObject* result_str(const std::string& utf8);
+PyObject* result_float(double value);
+// A tuple taking over the references of `items`.
+PyObject* result_tuple(PyObject** items, int n);
+
 // Raises an engine's error value as the matching Python exception.
 void raise_engine_error(const EngineError& e);
 

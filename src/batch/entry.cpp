@@ -22,10 +22,9 @@ constexpr Signature kSignature{"needleman_wunsch_batch", kParams, 1, 10};
 
 PyObject* needleman_wunsch_batch(PyObject*, PyObject* args, PyObject* kwargs) {
     Converted c;
-    if (!parse_arguments(kSignature, args, kwargs, &c)) return nullptr;
     ScoreTable table;
-    if (!build_score_table(c.dict, &table)) return nullptr;
-    const AlignmentOptions options = alignment_options(c, 4);
+    AlignmentOptions options;
+    if (!prepare_alignment(kSignature, args, kwargs, 4, &c, &table, &options)) return nullptr;
 
     std::vector<SeqPair> pairs = std::move(c.pairs);
     std::uint64_t cells = 0;
@@ -56,7 +55,10 @@ PyObject* needleman_wunsch_batch(PyObject*, PyObject* args, PyObject* kwargs) {
     }
 
     PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(results.size())));
-    if (!list) return raise_api_failure(), nullptr;
+    if (!list) {
+        raise_api_failure();
+        return nullptr;
+    }
     for (std::size_t k = 0; k < results.size(); ++k) {
         PyObject* tuple = pairwise_result_to_tuple(results[k]);
         if (!tuple) return nullptr;  // the internal error is raised; the list is released

@@ -63,15 +63,16 @@ Expected<PairwiseResult> needleman_wunsch_core(std::string_view seq1, std::strin
     const std::int64_t m = static_cast<std::int64_t>(seq2.size());
 
     // Sizes first, so that a grid that cannot exist fails before anything is touched.
-    std::uint64_t cells = 0;
-    if (!checked_mul(static_cast<std::uint64_t>(n) + 1, static_cast<std::uint64_t>(m) + 1, &cells)) {
+    std::uint64_t cells = 0, pointer_bytes = 0;
+    if (!checked_mul(static_cast<std::uint64_t>(n) + 1, static_cast<std::uint64_t>(m) + 1, &cells) ||
+        !checked_add(cells, pairwise::kLanes, &pointer_bytes)) {
         return kOutOfMemory;
     }
     // Per-index arrays carry padding at index -1 and kLanes entries of slack at the end.
     const std::uint64_t n_diagonals = static_cast<std::uint64_t>(n + m) + 1;
     const std::uint64_t len_i = static_cast<std::uint64_t>(n) + 3 + pairwise::kLanes;
     const std::uint64_t len_k = static_cast<std::uint64_t>(m) + 3 + pairwise::kLanes;
-    std::uint8_t* pointers = ws.pointers.reserve(cells + pairwise::kLanes);
+    std::uint8_t* pointers = ws.pointers.reserve(pointer_bytes);
     std::uint64_t* offsets = ws.offsets.reserve(n_diagonals + 1);
     double* diagonals = ws.diagonals.reserve(9 * len_i);
     double* by_i = ws.by_i.reserve(3 * len_i);

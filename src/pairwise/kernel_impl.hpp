@@ -17,42 +17,20 @@
 // carries kLanes entries of slack).
 #include <cstdint>
 #include <cstring>
-#include <limits>
 
 #if defined(__AVX2__) || defined(__AVX512F__)
 #include <immintrin.h>
 #endif
 
+#include "common/lanes.hpp"
 #include "pairwise/kernel.hpp"
 
 namespace vorn::pairwise::KERNEL_NS {
 
 namespace {
 
-constexpr double kNegInf = -std::numeric_limits<double>::infinity();
-constexpr int kWidth = KERNEL_LANES;  // lanes of this translation unit, at most kLanes
+using namespace vorn::KERNEL_NS;  // the lane types and operations
 static_assert(kWidth <= kLanes);
-
-using VecD = double __attribute__((vector_size(kWidth * 8)));
-using VecI = std::int64_t __attribute__((vector_size(kWidth * 8)));
-using VecI32 = std::int32_t __attribute__((vector_size(kWidth * 4)));
-using VecU32 = std::uint32_t __attribute__((vector_size(kWidth * 4)));
-using VecU8 = std::uint8_t __attribute__((vector_size(kWidth)));
-
-template <class V, class T>
-inline V load(const T* p) {
-    V v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-template <class V, class T>
-inline void store(T* p, V v) {
-    std::memcpy(p, &v, sizeof v);
-}
-
-inline VecD splat(double x) { return VecD{} + x; }
-inline VecI splat_i(std::int64_t x) { return VecI{} + x; }
 
 // The zero-to-one rule of the scale sums, lane by lane.
 inline VecD one_if_zero(VecD x) { return x == splat(0.0) ? splat(1.0) : x; }
@@ -86,11 +64,7 @@ inline VecD gather(const double* tab, VecI32 index) {
 struct Best {
     VecD value = splat(kNegInf);
     VecI from = splat_i(kUnset2);
-    void offer(VecD v, std::int64_t state) {
-        const VecI better = v > value;
-        value = better ? v : value;
-        from = better ? splat_i(state) : from;
-    }
+    void offer(VecD v, std::int64_t state) { vorn::KERNEL_NS::offer(v, state, value, from); }
 };
 
 inline VecI mask_of(const std::uint8_t* p) {

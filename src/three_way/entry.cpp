@@ -35,23 +35,21 @@ constexpr Signature kSignature{"needleman_wunsch_3d", kParams, 3, 13};
 PyObject* row_to_str(const std::string& row) {
     PyObject* text = PyUnicode_FromStringAndSize(row.data(), static_cast<Py_ssize_t>(row.size()));
     if (text) return text;
-    if (PyErr_ExceptionMatches(PyExc_UnicodeDecodeError)) {
-        PyErr_Clear();
-        text = PyUnicode_FromStringAndSize("", 0);
-        if (text) return text;
+    if (!PyErr_ExceptionMatches(PyExc_UnicodeDecodeError)) {
+        raise_api_failure();
+        return nullptr;
     }
-    raise_api_failure();
-    return nullptr;
+    PyErr_Clear();
+    return result_str(std::string());
 }
 
 }  // namespace
 
 PyObject* needleman_wunsch_3d(PyObject*, PyObject* args, PyObject* kwargs) {
     Converted c;
-    if (!parse_arguments(kSignature, args, kwargs, &c)) return nullptr;
     ScoreTable table;
-    if (!build_score_table(c.dict, &table)) return nullptr;
-    const AlignmentOptions options = alignment_options(c, 6);
+    AlignmentOptions options;
+    if (!prepare_alignment(kSignature, args, kwargs, 6, &c, &table, &options)) return nullptr;
     const std::string_view s1 = c.strings[0], s2 = c.strings[1], s3 = c.strings[2];
     std::uint64_t cells = 0;
     if (__builtin_mul_overflow(s1.size() + 1, s2.size() + 1, &cells) ||
@@ -63,19 +61,16 @@ PyObject* needleman_wunsch_3d(PyObject*, PyObject* args, PyObject* kwargs) {
         raise_engine_error(result.error());
         return nullptr;
     }
-    PyRef rows[3] = {PyRef::steal(row_to_str(result->aligned_seq1)), PyRef(), PyRef()};
-    if (!rows[0]) return nullptr;
-    rows[1] = PyRef::steal(row_to_str(result->aligned_seq2));
-    if (!rows[1]) return nullptr;
-    rows[2] = PyRef::steal(row_to_str(result->aligned_seq3));
-    if (!rows[2]) return nullptr;
-    PyRef score = PyRef::steal(PyFloat_FromDouble(result->score));
-    if (!score) return raise_api_failure(), nullptr;
-    PyRef tuple = PyRef::steal(PyTuple_New(4));
-    if (!tuple) return raise_api_failure(), nullptr;
-    for (int k = 0; k < 3; ++k) PyTuple_SetItem(tuple.get(), k, rows[k].release());  // steals
-    PyTuple_SetItem(tuple.get(), 3, score.release());
-    return tuple.release();
+    PyRef rows[3];
+    const std::string* texts[3] = {&result->aligned_seq1, &result->aligned_seq2, &result->aligned_seq3};
+    for (int k = 0; k < 3; ++k) {
+        rows[k] = PyRef::steal(row_to_str(*texts[k]));
+        if (!rows[k]) return nullptr;
+    }
+    PyRef score = PyRef::steal(result_float(result->score));
+    if (!score) return nullptr;
+    PyObject* items[4] = {rows[0].release(), rows[1].release(), rows[2].release(), score.release()};
+    return result_tuple(items, 4);
 }
 
 }  // namespace vorn

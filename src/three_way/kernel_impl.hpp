@@ -6,38 +6,29 @@
 // the lower p; -inf and NaN never win). Lanes are consecutive cells along the third
 // string; lanes past `hi` compute values that are never read.
 #include <cstdint>
-#include <cstring>
-#include <initializer_list>
-#include <limits>
 
+#include "common/lanes.hpp"
 #include "three_way/kernel.hpp"
 
 namespace vorn::three_way::KERNEL_NS {
 
 namespace {
 
-constexpr int kWidth = KERNEL_LANES;
+using namespace vorn::KERNEL_NS;  // the lane types and operations
 static_assert(kWidth <= kLanes);
-constexpr double kNegInf = -std::numeric_limits<double>::infinity();
 
-using VecD = double __attribute__((vector_size(kWidth * 8)));
-using VecI = std::int64_t __attribute__((vector_size(kWidth * 8)));
-using VecU32 = std::uint32_t __attribute__((vector_size(kWidth * 4)));
-
-template <class V, class T>
-inline V load(const T* p) {
-    V v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
+// The best of the candidates from states `first`..`last` for state 3 at each lane's l,
+// whose predecessor is the cell at l - 1 of the same row (pair score 0.0).
+inline void best_of_states(const RowInput& in, std::int64_t l, int first, int last, double* value,
+                           std::int64_t* from) {
+    VecD best = splat(kNegInf);
+    VecI best_from = splat_i(kUnset3);
+    for (int p = first; p <= last; ++p) {
+        offer((load<VecD>(in.out[p] + l - 1) + splat(0.0)) + in.gap[3][p], p, best, best_from);
+    }
+    store(value + l, best);
+    store(from + l, best_from);
 }
-
-template <class V, class T>
-inline void store(T* p, V v) {
-    std::memcpy(p, &v, sizeof v);
-}
-
-inline VecD splat(double x) { return VecD{} + x; }
-inline VecI splat_i(std::int64_t x) { return VecI{} + x; }
 
 }  // namespace
 
@@ -64,10 +55,7 @@ void fill_row(const RowInput& in) {
             VecD best = splat(kNegInf);
             VecI from = splat_i(kUnset3);
             for (int p = 0; p < kStates; ++p) {
-                const VecD candidate = (load<VecD>(in.pred[k][p] + at) + pair) + in.gap[k][p];
-                const VecI better = candidate > best;
-                best = better ? candidate : best;
-                from = better ? splat_i(p) : from;
+                offer((load<VecD>(in.pred[k][p] + at) + pair) + in.gap[k][p], p, best, from);
             }
             store(in.out[k] + l, best);
             word = (word & splat_i(~(std::int64_t{7} << (3 * k)))) | (from << (3 * k));
@@ -75,30 +63,10 @@ void fill_row(const RowInput& in) {
         store(in.words + l, __builtin_convertvector(word, VecU32));
     }
     if (!in.fits[3]) return;
-    // State 3 (pair score 0.0) from the cell at l - 1 of this row, split around p = 3.
-    const double* gap3 = in.gap[3];
+    // State 3 from the cell at l - 1 of this row, split around p = 3.
     for (std::int64_t l = in.lo; l <= in.hi; l += kWidth) {
-        const VecD zero = splat(0.0);
-        VecD best = splat(kNegInf);
-        VecI from = splat_i(kUnset3);
-        for (int p : {0, 1, 2}) {
-            const VecD candidate = (load<VecD>(in.out[p] + l - 1) + zero) + gap3[p];
-            const VecI better = candidate > best;
-            best = better ? candidate : best;
-            from = better ? splat_i(p) : from;
-        }
-        store(in.low_value + l, best);
-        store(in.low_from + l, from);
-        best = splat(kNegInf);
-        from = splat_i(kUnset3);
-        for (int p : {4, 5, 6}) {
-            const VecD candidate = (load<VecD>(in.out[p] + l - 1) + zero) + gap3[p];
-            const VecI better = candidate > best;
-            best = better ? candidate : best;
-            from = better ? splat_i(p) : from;
-        }
-        store(in.high_value + l, best);
-        store(in.high_from + l, from);
+        best_of_states(in, l, 0, 2, in.low_value, in.low_from);
+        best_of_states(in, l, 4, 6, in.high_value, in.high_from);
     }
 }
 

@@ -1,0 +1,50 @@
+// Vector lanes for the kernels: GCC vector-extension types of KERNEL_LANES doubles and
+// their basic operations, which the compiler maps onto the instruction set of the
+// translation unit. Include only from a kernel translation unit with KERNEL_NS and
+// KERNEL_LANES defined; everything is local to that unit, so builds for different
+// instruction sets never share a definition.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <limits>
+
+namespace vorn::KERNEL_NS {
+
+namespace {
+
+constexpr int kWidth = KERNEL_LANES;
+constexpr double kNegInf = -std::numeric_limits<double>::infinity();
+
+using VecD = double __attribute__((vector_size(kWidth * 8)));
+using VecI = std::int64_t __attribute__((vector_size(kWidth * 8)));
+using VecI32 = std::int32_t __attribute__((vector_size(kWidth * 4)));
+using VecU32 = std::uint32_t __attribute__((vector_size(kWidth * 4)));
+using VecU8 = std::uint8_t __attribute__((vector_size(kWidth)));
+
+template <class V, class T>
+inline V load(const T* p) {
+    V v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+template <class V, class T>
+inline void store(T* p, V v) {
+    std::memcpy(p, &v, sizeof v);
+}
+
+inline VecD splat(double x) { return VecD{} + x; }
+inline VecI splat_i(std::int64_t x) { return VecI{} + x; }
+
+// The strictly-greater rule, lane by lane: `value` and `from` take the candidate where
+// it beats the best so far (a candidate at -inf or NaN never does).
+inline void offer(VecD candidate, std::int64_t state, VecD& value, VecI& from) {
+    const VecI better = candidate > value;
+    value = better ? candidate : value;
+    from = better ? splat_i(state) : from;
+}
+
+}  // namespace
+
+}  // namespace vorn::KERNEL_NS
