@@ -19,14 +19,14 @@ THREE_WAY = settings(max_examples=150, deadline=None)
 PROPERTIES = settings(max_examples=100, deadline=None)
 
 ALPHABET = "ACGTacgt-"
-SPECIAL_GAPS = [0.0, -0.0, 1.5, 4.0, -math.inf, math.inf, math.nan]
-SPECIAL_PAIRS = [-0.0, math.inf, -math.inf, math.nan]
+ODD_GAPS = [0.0, -0.0, 1.5, 4.0, -math.inf, math.inf, math.nan]
+ODD_PAIRS = [-0.0, math.inf, -math.inf, math.nan]
 
 
-def rarely(common, specials, one_in):
-    """Mostly `common`, and a value from `specials` about once in `one_in` draws."""
+def rarely(common, odd_values, one_in):
+    """Mostly `common`, and a value from `odd_values` about once in `one_in` draws."""
     return st.integers(1, one_in).flatmap(
-        lambda k: st.sampled_from(specials) if k == 1 else common)
+        lambda k: st.sampled_from(odd_values) if k == 1 else common)
 
 
 @st.composite
@@ -46,7 +46,7 @@ INEXACT = [0.1, -0.3, 1 / 3, -2 / 3, 2.2, -1.7, 0.7]
 pair_scores = rarely(
     st.one_of(st.integers(-6, 6), st.integers(-12, 12).map(lambda k: k / 4),
               st.sampled_from(INEXACT), st.floats(-8, 8, allow_nan=False, allow_infinity=False)),
-    SPECIAL_PAIRS, 40)
+    ODD_PAIRS, 40)
 sparse_matrices = st.dictionaries(
     st.sampled_from(ALPHABET),
     st.dictionaries(st.sampled_from(ALPHABET), pair_scores, max_size=9), max_size=9)
@@ -57,7 +57,7 @@ score_matrices = st.one_of(sparse_matrices, dense_matrices)
 gap_scores = rarely(
     st.one_of(st.integers(-16, 2).map(lambda k: k / 2), st.sampled_from([-x for x in INEXACT]),
               st.floats(-8, 1, allow_nan=False, allow_infinity=False)),
-    SPECIAL_GAPS, 12)
+    ODD_GAPS, 12)
 finite_gaps = st.integers(-16, 0).map(lambda k: k / 2)
 decay_exponents = rarely(
     st.sampled_from([0.0, 1.0, 2.0, 0.5, 1.5, 3.0, -1.0, -0.5, -2.0]),
