@@ -1,8 +1,8 @@
 // The three-way engine. A column state is a three-bit gap mask (bit s set: string s+1
 // has a gap; mask 7 does not exist). Scores are kept for two planes of the grid (i - 1
-// and i); the back-pointers of all seven states of a cell are packed into one 32-bit
-// word, three bits each (kUnset3 when the entry was never written). The steps of an
-// entry follow from its state, so they are not stored.
+// and i); the back-pointers of all seven states of a cell are packed into one word, three bits each (kUnset3 when the entry was never written). The steps of an
+// entry follow from its state, so they are not stored. Seven 3-bit fields take 21 bits,
+// so each cell's word is kept in 3 bytes.
 #include "three_way/core.hpp"
 
 #include <algorithm>
@@ -60,17 +60,23 @@ Expected<ThreeWayResult> needleman_wunsch_3d_core(std::string_view seq1, std::st
         return kCapacityOverflow;
     }
     const std::int64_t w2 = len[1] + 1, w3 = len[2] + 1;
+    auto cell_index = [&](std::int64_t i, std::int64_t j, std::int64_t l) {
+        return (static_cast<std::uint64_t>(i) * static_cast<std::uint64_t>(w2) + static_cast<std::uint64_t>(j)) *
+                   static_cast<std::uint64_t>(w3) +
+               static_cast<std::uint64_t>(l);
+    };
     // Scores of two planes (i - 1 and i), state by state, rows along the third string
     // with slack for whole vectors.
     const std::int64_t row = w3 + kLanes;
     const std::uint64_t plane = static_cast<std::uint64_t>(kStates) * static_cast<std::uint64_t>(w2) *
                                 static_cast<std::uint64_t>(row);
-    Buffer<std::uint32_t> pointers = allocate<std::uint32_t>(n_cells + kLanes);
+    Buffer<std::uint8_t> pointers = allocate<std::uint8_t>(3 * n_cells);
+    Buffer<std::uint32_t> row_words = allocate<std::uint32_t>(static_cast<std::uint64_t>(row));
     Buffer<double> planes = allocate<double>(2 * plane);
     Buffer<double> pair_rows = allocate<double>(static_cast<std::uint64_t>(w2 + 1) * static_cast<std::uint64_t>(row));
     Buffer<double> state3_values = allocate<double>(2 * static_cast<std::uint64_t>(row));
     Buffer<std::int64_t> state3_from = allocate<std::int64_t>(2 * static_cast<std::uint64_t>(row));
-    if (!pointers || !planes || !pair_rows || !state3_values || !state3_from) return kOutOfMemory;
+    if (!pointers || !row_words || !planes || !pair_rows || !state3_values || !state3_from) return kOutOfMemory;
     std::fill(planes.get(), planes.get() + 2 * plane, kNegInf);
 
     // Upper-cased working copies.
@@ -145,9 +151,7 @@ Expected<ThreeWayResult> needleman_wunsch_3d_core(std::string_view seq1, std::st
             const std::uint8_t c2 = cls[1][static_cast<std::size_t>(j)];
             const double t12 = (i >= 1 && j >= 1) ? table.at(byte(0, i - 1), byte(1, j - 1)) : 0.0;
             const double* t23 = pair_rows.get() + j * row;
-            std::uint32_t* words = pointers.get() +
-                                   (static_cast<std::uint64_t>(i) * static_cast<std::uint64_t>(w2) +
-                                    static_cast<std::uint64_t>(j)) * static_cast<std::uint64_t>(w3);
+            std::uint32_t* words = row_words.get();
             bool fits[kStates];
             three_way::RowInput in{};
             for (int k = 0; k < kStates; ++k) {
@@ -242,6 +246,12 @@ Expected<ThreeWayResult> needleman_wunsch_3d_core(std::string_view seq1, std::st
                 s3[l] = best;
                 words[l] = (words[l] & ~(kUnset3 << 9)) | (static_cast<std::uint32_t>(from) << 9);
             }
+            std::uint8_t* packed = pointers.get() + 3 * cell_index(i, j, 0);
+            for (std::int64_t l = 0; l <= len[2]; ++l) {
+                packed[3 * l] = static_cast<std::uint8_t>(words[l]);
+                packed[3 * l + 1] = static_cast<std::uint8_t>(words[l] >> 8);
+                packed[3 * l + 2] = static_cast<std::uint8_t>(words[l] >> 16);
+            }
         }
         std::swap(prev, cur);
     }
@@ -274,10 +284,9 @@ Expected<ThreeWayResult> needleman_wunsch_3d_core(std::string_view seq1, std::st
     std::int64_t pos[3] = {len[0], len[1], len[2]};
     int state = end_state;
     while (true) {
-        const std::uint64_t cell = (static_cast<std::uint64_t>(pos[0]) * static_cast<std::uint64_t>(w2) +
-                                    static_cast<std::uint64_t>(pos[1])) * static_cast<std::uint64_t>(w3) +
-                                   static_cast<std::uint64_t>(pos[2]);
-        const std::uint32_t p = (pointers[cell] >> (3 * state)) & kUnset3;
+        const std::uint8_t* packed = pointers.get() + 3 * cell_index(pos[0], pos[1], pos[2]);
+        const std::uint32_t word = packed[0] | (packed[1] << 8) | (static_cast<std::uint32_t>(packed[2]) << 16);
+        const std::uint32_t p = (word >> (3 * state)) & kUnset3;
         if (p == kUnset3) return kUnsetPointer3d;
         for (int str = 0; str < 3; ++str) {
             if (gaps(state, str)) {
