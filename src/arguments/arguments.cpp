@@ -3,6 +3,7 @@
 #include "arguments/arguments.hpp"
 
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "arguments/py_ref.hpp"
@@ -373,7 +374,12 @@ bool convert_arguments(const Signature& sig, PyObject* const* slots, Converted* 
                 ok = !o || convert_scaler_raw(o, &out->scaler);
                 break;
             case Kind::SeqPairs:
-                ok = !o || convert_seq_pairs_raw(o, &out->pairs);
+                try {  // copying the pairs out can run out of memory
+                    ok = !o || convert_seq_pairs_raw(o, &out->pairs);
+                } catch (const std::bad_alloc&) {
+                    PyErr_NoMemory();
+                    ok = false;
+                }
                 break;
         }
         if (!ok) {

@@ -1,6 +1,8 @@
 // needleman_wunsch_batch: one score table and one set of options for many pairs,
 // aligned in input order, all or nothing. The pairs are copied out of Python first, so
 // the alignments run without the interpreter lock; one workspace serves every pair.
+#include <new>
+#include <optional>
 #include <vector>
 
 #include "arguments/gil.hpp"
@@ -31,21 +33,23 @@ PyObject* needleman_wunsch_batch(PyObject*, PyObject* args, PyObject* kwargs) {
     for (const SeqPair& p : pairs) cells += (p.first.size() + 1) * static_cast<std::uint64_t>(p.second.size() + 1);
 
     std::vector<PairwiseResult> results;
-    results.reserve(pairs.size());
-    const EngineError* failure = nullptr;
-    EngineError error{};
+    std::optional<EngineError> failure;
     run_engine(cells, [&] {
-        PairwiseWorkspace workspace;
-        for (SeqPair& p : pairs) {
-            auto r = needleman_wunsch_core(p.first, p.second, table, options, workspace);
-            if (!r) {
-                error = r.error();
-                failure = &error;
-                return 0;
+        try {  // the result records can fail to grow
+            results.reserve(pairs.size());
+            PairwiseWorkspace workspace;
+            for (SeqPair& p : pairs) {
+                auto r = needleman_wunsch_core(p.first, p.second, table, options, workspace);
+                if (!r) {
+                    failure = r.error();
+                    return 0;
+                }
+                results.push_back(std::move(*r));
+                std::string().swap(p.first);  // the pair's input is no longer needed
+                std::string().swap(p.second);
             }
-            results.push_back(std::move(*r));
-            std::string().swap(p.first);  // the pair's input is no longer needed
-            std::string().swap(p.second);
+        } catch (const std::bad_alloc&) {
+            failure = kOutOfMemory;
         }
         return 0;
     });

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <new>
 
 #include "common/checked_size.hpp"
 #include "common/kernel_isa.hpp"
@@ -47,17 +48,35 @@ pairwise::FillFn pick_fill(bool scaled) {
     return scaled ? pairwise::kernel_generic::fill_scaled : pairwise::kernel_generic::fill_plain;
 }
 
+Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2, const ScoreTable& table,
+                               const AlignmentOptions& options, PairwiseWorkspace& workspace);
+
 }  // namespace
 
 Expected<PairwiseResult> needleman_wunsch_core(std::string_view seq1, std::string_view seq2,
                                                const ScoreTable& table, const AlignmentOptions& options) {
-    PairwiseWorkspace workspace;
-    return needleman_wunsch_core(seq1, seq2, table, options, workspace);
+    try {
+        PairwiseWorkspace workspace;
+        return align(seq1, seq2, table, options, workspace);
+    } catch (const std::bad_alloc&) {
+        return kOutOfMemory;
+    }
 }
 
 Expected<PairwiseResult> needleman_wunsch_core(std::string_view seq1, std::string_view seq2,
                                                const ScoreTable& table, const AlignmentOptions& options,
                                                PairwiseWorkspace& workspace) {
+    try {  // the strings can fail to grow; nothing else throws
+        return align(seq1, seq2, table, options, workspace);
+    } catch (const std::bad_alloc&) {
+        return kOutOfMemory;
+    }
+}
+
+namespace {
+
+Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2, const ScoreTable& table,
+                               const AlignmentOptions& options, PairwiseWorkspace& workspace) {
     auto& ws = workspace.storage();
     const std::int64_t n = static_cast<std::int64_t>(seq1.size());
     const std::int64_t m = static_cast<std::int64_t>(seq2.size());
@@ -280,5 +299,7 @@ Expected<PairwiseResult> needleman_wunsch_core(std::string_view seq1, std::strin
     std::reverse(a2.begin(), a2.end());
     return result;
 }
+
+}  // namespace
 
 }  // namespace vorn

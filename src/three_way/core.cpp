@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <new>
 #include <vector>
 
 #include "common/checked_size.hpp"
@@ -43,11 +44,25 @@ three_way::RowFn pick_row_kernel() {
     return three_way::kernel_generic::fill_row;
 }
 
+Expected<ThreeWayResult> align(std::string_view seq1, std::string_view seq2, std::string_view seq3,
+                               const ScoreTable& table, const AlignmentOptions& options);
+
 }  // namespace
 
 Expected<ThreeWayResult> needleman_wunsch_3d_core(std::string_view seq1, std::string_view seq2,
                                                   std::string_view seq3, const ScoreTable& table,
                                                   const AlignmentOptions& options) {
+    try {  // the strings and vectors can fail to grow; nothing else throws
+        return align(seq1, seq2, seq3, table, options);
+    } catch (const std::bad_alloc&) {
+        return kOutOfMemory;
+    }
+}
+
+namespace {
+
+Expected<ThreeWayResult> align(std::string_view seq1, std::string_view seq2, std::string_view seq3,
+                               const ScoreTable& table, const AlignmentOptions& options) {
     const std::int64_t len[3] = {static_cast<std::int64_t>(seq1.size()), static_cast<std::int64_t>(seq2.size()),
                                  static_cast<std::int64_t>(seq3.size())};
 
@@ -302,5 +317,7 @@ Expected<ThreeWayResult> needleman_wunsch_3d_core(std::string_view seq1, std::st
     for (auto* out : rows) std::reverse(out->begin(), out->end());
     return result;
 }
+
+}  // namespace
 
 }  // namespace vorn
