@@ -61,7 +61,7 @@ int find_param(const Signature& sig, std::string_view name, int from, int to) {
 // A conversion of parameter `name` failed with the pending exception: an exception of
 // exactly TypeError is replaced by "argument '{name}': {message}", keeping its cause.
 void apply_argument_prefix(const char* name) {
-    if (!PyErr_Occurred()) ensure_error_set();
+    ensure_error_set();
     if (!PyErr_ExceptionMatches(PyExc_TypeError)) return;
     PyObject *type = nullptr, *value = nullptr, *tb = nullptr;
     PyErr_Fetch(&type, &value, &tb);

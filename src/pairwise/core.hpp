@@ -8,13 +8,13 @@
 #include <string_view>
 
 #include "common/expected.hpp"
+#include "common/pointers.hpp"
 #include "score_table/score_table.hpp"
 
 namespace vorn {
 
 // The states of a pairwise alignment column.
 enum class TraceState : std::uint8_t { Match = 0, GapInSeq1 = 1, GapInSeq2 = 2 };
-inline constexpr std::uint8_t POINTER_UNSET = 0xFF;
 
 struct PairwiseResult {
     std::string aligned_seq1;

@@ -5,11 +5,13 @@
 
 #include <cstdint>
 
+#include "common/pointers.hpp"
+
 namespace vorn::pairwise {
 
 // Pointer byte of one cell: two bits per state, each the TraceState of that state's
 // predecessor (Match 0, GapInSeq1 1, GapInSeq2 2) or kUnset2 when it has none.
-inline constexpr std::uint8_t kUnset2 = 3;
+inline constexpr std::uint8_t kUnset2 = POINTER_UNSET & 3;
 inline constexpr int kShiftMatch = 0, kShiftGap1 = 2, kShiftGap2 = 4;
 
 // Lanes per vector in the kernels; every per-index array and diagonal carries this much

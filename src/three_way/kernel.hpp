@@ -5,11 +5,13 @@
 
 #include <cstdint>
 
+#include "common/pointers.hpp"
+
 namespace vorn::three_way {
 
 inline constexpr int kStates = 7;
 inline constexpr int kLanes = 8;  // slack every row carries past its end
-inline constexpr std::uint32_t kUnset3 = 7;
+inline constexpr std::uint32_t kUnset3 = POINTER_UNSET & 7;
 
 struct RowInput {
     std::int64_t lo, hi;         // the cells l = lo..hi of row (i, j), lo >= 2
