@@ -9,7 +9,7 @@ import contextlib
 import os
 
 import pytest
-from hypothesis import given, settings, strategies as st
+from hypothesis import given, settings
 
 import vorn_rust_native as vrn
 from reference import assert_same_outcome, module_outcome, pairwise, reference_outcome, three_way
