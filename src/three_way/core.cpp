@@ -87,12 +87,13 @@ Expected<ThreeWayResult> align(std::string_view seq1, std::string_view seq2, std
                                 static_cast<std::uint64_t>(row);
     Buffer<std::uint8_t> pointers = allocate<std::uint8_t>(3 * n_cells);
     Buffer<std::uint32_t> row_words = allocate<std::uint32_t>(static_cast<std::uint64_t>(row));
-    Buffer<double> planes = allocate<double>(2 * plane);
+    const std::uint64_t n_planes = len[0] > 0 ? 2 : 1;  // one plane when string 1 is empty
+    Buffer<double> planes = allocate<double>(n_planes * plane);
     Buffer<double> pair_rows = allocate<double>(static_cast<std::uint64_t>(w2 + 1) * static_cast<std::uint64_t>(row));
     Buffer<double> state3_values = allocate<double>(2 * static_cast<std::uint64_t>(row));
     Buffer<std::int64_t> state3_from = allocate<std::int64_t>(2 * static_cast<std::uint64_t>(row));
     if (!pointers || !row_words || !planes || !pair_rows || !state3_values || !state3_from) return kOutOfMemory;
-    std::fill(planes.get(), planes.get() + 2 * plane, kNegInf);
+    std::fill(planes.get(), planes.get() + n_planes * plane, kNegInf);
 
     // Upper-cased working copies.
     std::string s[3] = {std::string(seq1), std::string(seq2), std::string(seq3)};
@@ -153,7 +154,7 @@ Expected<ThreeWayResult> align(std::string_view seq1, std::string_view seq2, std
     // earlier rows, so those are computed first, side by side along l; state 3 (a
     // character of the third string only) then follows cell by cell.
     double* prev = planes.get();
-    double* cur = planes.get() + plane;
+    double* cur = planes.get() + (n_planes - 1) * plane;
     auto at = [&](double* base, int state, std::int64_t j) { return base + (state * w2 + j) * row; };
     const three_way::RowFn fill_row = pick_row_kernel();
     for (std::int64_t i = 0; i <= len[0]; ++i) {
