@@ -22,7 +22,6 @@ struct PairwiseWorkspace::Storage {
     Scratch<std::uint64_t> offsets;
     Scratch<double> diagonals;
     Scratch<double> by_i, by_k;  // per-index terms
-    Scratch<std::uint8_t> masks;
     Scratch<std::uint32_t> codes;
     Scratch<double> tab;
 };
@@ -96,12 +95,10 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2, con
     double* diagonals = ws.diagonals.reserve(9 * len_i);
     double* by_i = ws.by_i.reserve(3 * len_i);
     double* by_k = ws.by_k.reserve(3 * len_k);
-    std::uint8_t* masks = ws.masks.reserve(2 * len_i + 2 * len_k);
     std::uint32_t* codes = ws.codes.reserve(len_i + len_k);
-    if (!pointers || !offsets || !diagonals || !by_i || !by_k || !masks || !codes) return kOutOfMemory;
+    if (!pointers || !offsets || !diagonals || !by_i || !by_k || !codes) return kOutOfMemory;
     std::fill(by_i, by_i + 3 * len_i, 0.0);
     std::fill(by_k, by_k + 3 * len_k, 0.0);
-    std::fill(masks, masks + 2 * len_i + 2 * len_k, std::uint8_t{0});
     std::fill(codes, codes + len_i + len_k, std::uint32_t{0});
 
     // 1. Upper-cased working copies; the result strings are built from them.
@@ -165,6 +162,10 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2, con
     in.open_eff = gaps.open_eff;
     in.extend = gaps.extend;
     in.close = gaps.close;
+    in.seq1_left_free = options.seq1_left_free;
+    in.seq1_right_free = options.seq1_right_free;
+    in.seq2_left_free = options.seq2_left_free;
+    in.seq2_right_free = options.seq2_right_free;
     for (int t = 0; t < 9; ++t) in.diag[t] = diagonals + t * len_i + 1;
     in.pointers = pointers;
     in.offsets = offsets;
@@ -176,13 +177,12 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2, con
     auto free_y = [&](std::int64_t j) { return (j == 0 && l2f) || (j == m && r2f); };
     auto exempt_y = [&](std::int64_t j) { return j == 1 && l2f; };
 
-    // Per-index arrays: "by i" live at [-1, n], "by k" (k = m - j) at [0, m + 1].
+    // Per-index arrays (zero-filled above): "by i" live at [-1, n], "by k" (k = m - j) at
+    // [0, m + 1]; the ends are padding.
     double* ti[3];
     for (int t = 0; t < 3; ++t) ti[t] = by_i + t * len_i + 1;
     double* tk[3];
     for (int t = 0; t < 3; ++t) tk[t] = by_k + t * len_k;
-    std::uint8_t* mi[2] = {masks + 1, masks + len_i + 1};
-    std::uint8_t* mk[2] = {masks + 2 * len_i, masks + 2 * len_i + len_k};
 
     const bool scaled = options.scaler.has_value();
     double g1_end = 1.0, g2_end = 1.0;  // gap1_scale(n, m) and gap2_scale(n, m)
@@ -212,30 +212,18 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2, con
             const double r1 = weight(r1f, n + 1 - i);
             ti[0][i] = weight(l1f, i) + r1;      // L1(i) + R1(i)
             ti[1][i] = weight(l1f, i + 1) + r1;  // L1(i + 1) + R1(i)
-            mi[0][i] = free_x(i);
-            mi[1][i] = exempt_x(i);
         }
-        ti[0][-1] = ti[1][-1] = 0.0;
-        mi[0][-1] = mi[1][-1] = 0;
         for (std::int64_t k = 0; k <= m; ++k) {
             const std::int64_t j = m - k;
             tk[0][k] = weight(l2f, j);          // L2(j)
             tk[1][k] = weight(l2f, j + 1);      // L2(j + 1)
             tk[2][k] = weight(r2f, m + 1 - j);  // R2(j)
-            mk[0][k] = free_y(j);
-            mk[1][k] = exempt_y(j);
         }
-        tk[0][m + 1] = tk[1][m + 1] = tk[2][m + 1] = 0.0;
-        mk[0][m + 1] = mk[1][m + 1] = 0;
         in.a1_i = ti[0];
         in.b1_i = ti[1];
         in.l2_k = tk[0];
         in.l2p_k = tk[1];
         in.r2_k = tk[2];
-        in.free_x_i = mi[0];
-        in.exempt_x_i = mi[1];
-        in.free_y_k = mk[0];
-        in.exempt_y_k = mk[1];
         g1_end = one_if_zero((ti[1][n] + tk[0][0]) + tk[2][0]);
         g2_end = one_if_zero((ti[0][n] + tk[1][0]) + tk[2][0]);
     }

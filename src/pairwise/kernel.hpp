@@ -29,15 +29,14 @@ struct FillInput {
     const double* tab;         // compact pair scores, tab[c1 * sigma2 + c2]
     std::uint32_t sigma2;
     double open_eff, extend, close;
+    bool seq1_left_free, seq1_right_free, seq2_left_free, seq2_right_free;
     // Without a scaler: the gap terms per index, free columns and exempt closings
     // already folded in.
     const double *ox_i, *ex_i, *cx_i;  // by i
     const double *oy_k, *ey_k, *cy_k;  // by k
-    // With a scaler: the end-weight sums and the masks of free and exempt indices.
-    const double *a1_i, *b1_i;            // by i: L1(i) + R1(i), L1(i + 1) + R1(i)
-    const double *l2_k, *l2p_k, *r2_k;    // by k: L2(j), L2(j + 1), R2(j)
-    const std::uint8_t *free_x_i, *exempt_x_i;  // by i
-    const std::uint8_t *free_y_k, *exempt_y_k;  // by k
+    // With a scaler: the end-weight sums.
+    const double *a1_i, *b1_i;          // by i: L1(i) + R1(i), L1(i + 1) + R1(i)
+    const double *l2_k, *l2p_k, *r2_k;  // by k: L2(j), L2(j + 1), R2(j)
     // Working storage: nine diagonals of n + kLanes + 3 doubles, each pointing at index 0.
     double* diag[9];
     std::uint8_t* pointers;        // one byte per cell, diagonal by diagonal

@@ -67,9 +67,6 @@ struct Best {
     void offer(VecD v, std::int64_t state) { vorn::KERNEL_NS::offer(v, state, value, from); }
 };
 
-inline VecI mask_of(const std::uint8_t* p) {
-    return __builtin_convertvector(load<VecU8>(p), VecI) != splat_i(0);
-}
 
 template <bool Scaled>
 void fill(const FillInput& in, double end[3]) {
@@ -89,6 +86,14 @@ void fill(const FillInput& in, double end[3]) {
     const VecD open_eff = splat(in.open_eff), extend = splat(in.extend), close = splat(in.close);
     const VecD zero = splat(0.0);
     const VecU32 sigma2 = VecU32{} + in.sigma2;
+    // With a scaler, free gap columns and exempt closings are found by comparing each
+    // lane's i and j with the boundaries (without one, they are folded into the
+    // per-index gap terms).
+    VecI lane{};
+    for (int t = 0; t < kWidth; ++t) lane[t] = t;
+    const VecI l1f = splat_i(in.seq1_left_free ? -1 : 0), r1f = splat_i(in.seq1_right_free ? -1 : 0);
+    const VecI l2f = splat_i(in.seq2_left_free ? -1 : 0), r2f = splat_i(in.seq2_right_free ? -1 : 0);
+    const VecI zero_i = splat_i(0), one_i = splat_i(1), n_i = splat_i(n), m_i = splat_i(m);
     for (std::int64_t d = 1; d <= n + m; ++d) {
         const std::int64_t lo = d > m ? d - m : 0;
         const std::int64_t hi = d < n ? d : n;
@@ -100,6 +105,10 @@ void fill(const FillInput& in, double end[3]) {
             VecD sub = gather(in.tab, reinterpret_cast<const VecI32&>(index));
             VecD cx_m, cy_m, ox, ex, cy_x, oy, ey, cx_y;
             if constexpr (Scaled) {
+                const VecI iv = splat_i(i) + lane, jv = splat_i(d - i) - lane;
+                const VecI free_x = ((iv == zero_i) & l1f) | ((iv == n_i) & r1f);
+                const VecI free_y = ((jv == zero_i) & l2f) | ((jv == m_i) & r2f);
+                const VecI exempt_x = (iv == one_i) & l1f, exempt_y = (jv == one_i) & l2f;
                 const VecD a_i = load<VecD>(in.a1_i + i), b_i = load<VecD>(in.b1_i + i);
                 const VecD a_im = load<VecD>(in.a1_i + i - 1), b_im = load<VecD>(in.b1_i + i - 1);
                 const VecD l2 = load<VecD>(in.l2_k + k), l2p = load<VecD>(in.l2p_k + k);
@@ -113,8 +122,6 @@ void fill(const FillInput& in, double end[3]) {
                 const VecD g2_mm = one_if_zero((a_im + l2p_jm) + r2_jm);   // gap2_scale(i-1, j-1)
                 const VecD g2_left = one_if_zero((a_i + l2p_jm) + r2_jm);  // gap2_scale(i, j-1)
                 const VecD g1_up = one_if_zero((b_im + l2) + r2);          // gap1_scale(i-1, j)
-                const VecI exempt_x = mask_of(in.exempt_x_i + i), exempt_y = mask_of(in.exempt_y_k + k);
-                const VecI free_x = mask_of(in.free_x_i + i), free_y = mask_of(in.free_y_k + k);
                 sub = sub * match_scale;
                 cx_m = exempt_x ? zero : g1_mm * close;
                 cy_m = exempt_y ? zero : g2_mm * close;
