@@ -6,6 +6,7 @@ import math
 import pytest
 
 import vorn_rust_native as vrn
+from reference import raised
 
 batch = vrn.needleman_wunsch_batch
 SM = {"A": {"A": 1.0, "C": -1.0}, "C": {"C": 1.0}}
@@ -42,14 +43,6 @@ def no_iter(exc):
             raise exc
 
     return NoIter([])
-
-
-def raised(fn, *args, **kwargs):
-    try:
-        fn(*args, **kwargs)
-    except BaseException as e:  # noqa: BLE001
-        return e
-    raise AssertionError("no exception raised")
 
 
 def gen():

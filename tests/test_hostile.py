@@ -7,17 +7,10 @@ import threading
 import pytest
 
 import vorn_rust_native as vrn
+from reference import raised
 
 nw, batch, nw3 = vrn.needleman_wunsch, vrn.needleman_wunsch_batch, vrn.needleman_wunsch_3d
 M = {a: {b: (2.0 if a == b else -1.0) for b in "ACGT"} for a in "ACGT"}
-
-
-def raised(fn, *args, **kwargs):
-    try:
-        fn(*args, **kwargs)
-    except BaseException as e:  # noqa: BLE001
-        return e
-    raise AssertionError("no exception raised")
 
 
 InternalError = type(raised(nw3, *["A" * 2**21] * 3, score_matrix={}))

@@ -6,6 +6,7 @@ import operator
 import pytest
 
 import vorn_rust_native as vrn
+from reference import raised
 
 np = pytest.importorskip("numpy")
 
@@ -15,14 +16,6 @@ TEMPERATURE = (ValueError, "temperature must be > 0")
 TOO_BIG = (OverflowError, "Python int too large to convert to C long")
 IDX = ["seq1_left_idx", "seq1_right_idx", "seq2_left_idx", "seq2_right_idx"]
 FLAGS = ["seq1_left_free", "seq1_right_free", "seq2_left_free", "seq2_right_free"]
-
-
-def raised(fn, *args, **kwargs):
-    try:
-        fn(*args, **kwargs)
-    except BaseException as e:  # noqa: BLE001
-        return e
-    raise AssertionError("no exception raised")
 
 
 def host(fn, arg, name):

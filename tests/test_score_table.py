@@ -5,18 +5,11 @@ import math
 import pytest
 
 import vorn_rust_native as vrn
+from reference import raised
 
 KEYS = (ValueError, "score_matrix keys must be single characters")
 SIZE = "dictionary changed size during iteration"
 KEYS_CHANGED = "dictionary keys changed during iteration"
-
-
-def raised(fn, *args, **kwargs):
-    try:
-        fn(*args, **kwargs)
-    except BaseException as e:  # noqa: BLE001
-        return e
-    raise AssertionError("no exception raised")
 
 
 def host(fn, arg):

@@ -78,3 +78,12 @@ def assert_same_outcome(got, want):
         assert_same_result(got[1], want[1])
     else:
         assert got[1] == want[1], (got, want)
+
+
+def raised(fn, *args, **kwargs):
+    """The exception that fn(*args, **kwargs) raises (failing the test if it returns)."""
+    try:
+        fn(*args, **kwargs)
+    except BaseException as e:  # noqa: BLE001
+        return e
+    raise AssertionError("no exception raised")
