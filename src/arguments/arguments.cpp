@@ -227,14 +227,7 @@ bool convert_seq_pairs_raw(PyObject* o, std::vector<SeqPair>* out) {
     }
 }
 
-}  // namespace
-
-void ensure_error_set() {
-    if (!PyErr_Occurred()) {
-        PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
-    }
-}
-
+// The refused object's type name for messages: its type's __qualname__ (new reference).
 PyObject* type_qualname_text(PyObject* o) {
     PyRef name = PyRef::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(o)), "__qualname__"));
     if (name && PyUnicode_Check(name.get())) {
@@ -244,6 +237,15 @@ PyObject* type_qualname_text(PyObject* o) {
     PyErr_Clear();
     return PyUnicode_FromString("<failed to extract type name>");
 }
+
+}  // namespace
+
+void ensure_error_set() {
+    if (!PyErr_Occurred()) {
+        PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
+    }
+}
+
 
 void raise_cannot_convert(PyObject* o, const char* target) {
     PyRef name = PyRef::steal(type_qualname_text(o));

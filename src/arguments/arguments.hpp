@@ -67,8 +67,6 @@ AlignmentOptions alignment_options(const Converted& c, int n_end_flags);
 bool extract_str(PyObject* o, std::string_view* out);  // str -> UTF-8 bytes, raises
 // "'{type}' object cannot be converted to '{target}'" as a TypeError.
 void raise_cannot_convert(PyObject* o, const char* target);
-// The refused object's type name for messages (its __qualname__).
-PyObject* type_qualname_text(PyObject* o);  // new ref, never null unless out of memory
 
 // Sets SystemError "attempted to fetch exception but none was set" unless an exception
 // is already pending. Call where the host reported failure.

@@ -13,6 +13,9 @@ inline double end_weight(double k, double decay_exponent, double temperature) no
     return 1.0 / std::pow(k / temperature, decay_exponent);
 }
 
+// The zero-to-one rule applied to a sum of end terms.
+inline double one_if_zero(double sum) noexcept { return sum == 0.0 ? 1.0 : sum; }
+
 // The factor for one column: the sum of the enabled ends' terms in the fixed order
 // (seq1 left, seq1 right, seq2 left, seq2 right), or 1.0 where that sum is zero.
 inline double scale_factor(double decay_exponent, double temperature,
@@ -25,10 +28,7 @@ inline double scale_factor(double decay_exponent, double temperature,
             sum = sum + 1.0 / p;
         }
     }
-    return sum == 0.0 ? 1.0 : sum;
+    return one_if_zero(sum);
 }
-
-// The zero-to-one rule applied to a sum of end terms.
-inline double one_if_zero(double sum) noexcept { return sum == 0.0 ? 1.0 : sum; }
 
 }  // namespace vorn

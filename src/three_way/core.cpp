@@ -19,11 +19,11 @@ namespace vorn {
 
 namespace {
 
+using three_way::kAllUnset;
 using three_way::kLanes;
 using three_way::kStates;
 using three_way::kUnset3;
 constexpr double kNegInf = -std::numeric_limits<double>::infinity();
-constexpr std::uint32_t kAllUnset = 0x1FFFFF;  // seven fields of kUnset3
 constexpr EngineError kUnsetPointer3d{ErrorKind::Value, "unset pointer encountered during 3D traceback"};
 
 constexpr bool gaps(int state, int s) { return (state >> s) & 1; }

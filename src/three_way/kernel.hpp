@@ -12,6 +12,7 @@ namespace vorn::three_way {
 inline constexpr int kStates = 7;
 inline constexpr int kLanes = 8;  // slack every row carries past its end
 inline constexpr std::uint32_t kUnset3 = POINTER_UNSET & 7;
+inline constexpr std::uint32_t kAllUnset = 0x1FFFFF;  // seven fields of kUnset3
 
 struct RowInput {
     std::int64_t lo, hi;         // the cells l = lo..hi of row (i, j), lo >= 2

@@ -36,7 +36,7 @@ void fill_row(const RowInput& in) {
     for (std::int64_t l = in.lo; l <= in.hi; l += kWidth) {
         const VecD zero = splat(0.0);
         const VecD t13 = load<VecD>(in.t13 + l), t23 = load<VecD>(in.t23 + l);
-        VecI word = splat_i(0x1FFFFF);  // every state unset
+        VecI word = splat_i(kAllUnset);
         for (int k = 0; k < kStates; ++k) {
             if (k == 3) continue;
             if (!in.fits[k]) {
@@ -58,7 +58,7 @@ void fill_row(const RowInput& in) {
                 offer((load<VecD>(in.pred[k][p] + at) + pair) + in.gap[k][p], p, best, from);
             }
             store(in.out[k] + l, best);
-            word = (word & splat_i(~(std::int64_t{7} << (3 * k)))) | (from << (3 * k));
+            word = (word & splat_i(~(std::int64_t{kUnset3} << (3 * k)))) | (from << (3 * k));
         }
         store(in.words + l, __builtin_convertvector(word, VecU32));
     }
