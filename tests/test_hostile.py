@@ -235,3 +235,15 @@ def test_many_threads_share_arguments():
     for t in threads:
         t.join()
     assert results == [[[c() for c in calls]] * 3] * 8
+
+
+@pytest.mark.parametrize("caller", CALLERS)
+@pytest.mark.parametrize("hook", ["__float__", "__index__"])
+@pytest.mark.parametrize("surplus_key", ["T", "GG"])
+def test_surplus_item_refused_before_it_is_read(caller, hook, surplus_key, capfd):
+    touched = []
+    spy = type("Spy", (), {hook: lambda self: touched.append(1) or (1.0 if hook == "__float__" else 1)})()
+    m = {"A": {"C": 1.0, "G": 1.0}}
+    m["A"]["C"] = mutating(lambda: swap(m["A"], "C", surplus_key, spy), hook)
+    check(raised(CALLERS[caller], m), InternalError, CHANGED_KEYS)
+    assert touched == [] and CHANGED_KEYS in capfd.readouterr().err

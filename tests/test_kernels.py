@@ -1,8 +1,8 @@
 """Every build of the fill kernels (portable, AVX2, AVX-512) against the reference.
 
 The kernels process whole vectors of cells, so these cases use lengths that span
-several vectors and partial ones. A kernel the processor lacks falls back to the best
-available one, which the comparison still covers.
+several vectors and partial ones. A build the processor cannot run is refused by the
+module when pinned, and its tests skip, naming the builds that can run.
 """
 
 import contextlib
@@ -33,11 +33,31 @@ def pinned(kernel):
             os.environ[VARIABLE] = old
 
 
+def require(kernel):
+    """Skips unless the module can run `kernel` (it refuses a pin it cannot honour)."""
+    with pinned(kernel):
+        try:
+            vrn.needleman_wunsch("A", "A", score_matrix={})
+        except RuntimeError as e:
+            pytest.skip(str(e))
+
+
+@pytest.mark.parametrize("value", ["avx1024", "AVX2", " generic", "neon"])
+def test_unknown_pin_is_refused(value):
+    with pinned(value), pytest.raises(RuntimeError) as e:
+        vrn.needleman_wunsch("A", "A", score_matrix={})
+    assert str(e.value).startswith(f"VORN_RUST_NATIVE_KERNEL='{value}' names no kernel build this processor"
+                                   " can run (it can run: generic")
+    with pinned(""):
+        assert vrn.needleman_wunsch("A", "A", score_matrix={})[2] == 0.0
+
+
 @pytest.mark.parametrize("kernel", KERNELS)
 @settings(max_examples=120, deadline=None)
 @given(s1=sequences(30), s2=sequences(30), matrix=score_matrices, go=gap_scores, ge=gap_scores,
        flags=pair_flags, scaler=scalers)
 def test_pairwise_kernel_matches_reference(kernel, s1, s2, matrix, go, ge, flags, scaler):
+    require(kernel)
     kwargs = dict(flags, score_matrix=matrix, gap_open=go, gap_extend=ge)
     with pinned(kernel):
         got = module_outcome(vrn.needleman_wunsch, s1, s2, **module_kwargs(kwargs, scaler))
@@ -49,6 +69,7 @@ def test_pairwise_kernel_matches_reference(kernel, s1, s2, matrix, go, ge, flags
 @given(s1=sequences(4), s2=sequences(4), s3=sequences(20), matrix=score_matrices,
        go=gap_scores, ge=gap_scores, flags=three_way_flags)
 def test_three_way_kernel_matches_reference(kernel, s1, s2, s3, matrix, go, ge, flags):
+    require(kernel)
     kwargs = dict(flags, score_matrix=matrix, gap_open=go, gap_extend=ge)
     with pinned(kernel):
         got = module_outcome(vrn.needleman_wunsch_3d, s1, s2, s3, **kwargs)

@@ -270,11 +270,11 @@ bool extract_str(PyObject* o, std::string_view* out) {
     return true;
 }
 
-bool match_arguments(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** slots) {
-    for (int i = 0; i < sig.n_params; ++i) slots[i] = nullptr;
+bool match_arguments(const Signature& sig, PyObject* args, PyObject* kwargs, PyRef* slots) {
+    for (int i = 0; i < sig.n_params; ++i) slots[i] = PyRef();
     const Py_ssize_t given = args ? PyTuple_Size(args) : 0;
     for (Py_ssize_t i = 0; i < given && i < sig.n_positional; ++i) {
-        slots[i] = PyTuple_GetItem(args, i);  // borrowed
+        slots[i] = PyRef::borrow(PyTuple_GetItem(args, i));  // the item is borrowed; we keep our own
     }
     int required_positional = 0;
     while (required_positional < sig.n_positional && sig.params[required_positional].required) {
@@ -319,7 +319,9 @@ bool match_arguments(const Signature& sig, PyObject* args, PyObject* kwargs, PyO
                                  sig.params[index].name + "'");
                 return false;
             }
-            slots[index] = value;
+            // A strong reference at once: later conversions can run Python code that
+            // replaces this entry of the dict.
+            slots[index] = PyRef::borrow(value);
         }
     }
     if (given < required_positional) {
@@ -343,11 +345,11 @@ bool match_arguments(const Signature& sig, PyObject* args, PyObject* kwargs, PyO
     return true;
 }
 
-bool convert_arguments(const Signature& sig, PyObject* const* slots, Converted* out) {
+bool convert_arguments(const Signature& sig, Converted* out) {
     int n_strings = 0, n_reals = 0, n_flags = 0, n_indices = 0;
     for (int i = 0; i < sig.n_params; ++i) {
         const Param& p = sig.params[i];
-        PyObject* o = slots[i];
+        PyObject* o = out->held[i].get();
         out->given[i] = (o != nullptr);
         bool ok = true;
         switch (p.kind) {
@@ -393,8 +395,7 @@ bool convert_arguments(const Signature& sig, PyObject* const* slots, Converted* 
 }
 
 bool parse_arguments(const Signature& sig, PyObject* args, PyObject* kwargs, Converted* out) {
-    PyObject* slots[kMaxParams];
-    return match_arguments(sig, args, kwargs, slots) && convert_arguments(sig, slots, out);
+    return match_arguments(sig, args, kwargs, out->held) && convert_arguments(sig, out);
 }
 
 AlignmentOptions alignment_options(const Converted& c, int n_end_flags) {

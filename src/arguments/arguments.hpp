@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "arguments/py_ref.hpp"
 #include "common/expected.hpp"
 #include "score_table/score_table.hpp"
 
@@ -39,9 +40,16 @@ using SeqPair = std::pair<std::string, std::string>;
 
 // The converted values of one call. Values of each kind are stored in parameter order,
 // so an entry reads e.g. its second float as `reals[1]`.
+//
+// `held` keeps a strong reference to every matched argument until the call returns. The
+// caller's keyword dict can be shared (another thread, or a conversion callback such as a
+// `__float__`, may replace its entries), so nothing read from an argument may depend on
+// the dict still holding it: the string views below point into the str objects held here,
+// which stay alive (and immutable) while an engine reads them without the lock.
 struct Converted {
-    std::string_view strings[3];  // borrowed from the argument str objects
-    PyObject* dict = nullptr;     // borrowed
+    PyRef held[kMaxParams];
+    std::string_view strings[3];  // into str objects kept alive by `held`
+    PyObject* dict = nullptr;     // kept alive by `held`
     double reals[2] = {0.0, 0.0};
     bool flags[8] = {};
     std::int64_t indices[4] = {};
@@ -50,11 +58,13 @@ struct Converted {
     bool given[kMaxParams] = {};  // whether the caller supplied the parameter
 };
 
-// Fills `slots` (borrowed, null when absent) or raises the matching TypeError.
-bool match_arguments(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** slots);
+// Fills `slots` with a strong reference to each matched argument (empty when absent) or
+// raises the matching TypeError.
+bool match_arguments(const Signature& sig, PyObject* args, PyObject* kwargs, PyRef* slots);
 
 // Converts every parameter in table order, stopping at the first failure (raised).
-bool convert_arguments(const Signature& sig, PyObject* const* slots, Converted* out);
+// The values are read from `out->held`, filled by match_arguments.
+bool convert_arguments(const Signature& sig, Converted* out);
 
 // match_arguments followed by convert_arguments.
 bool parse_arguments(const Signature& sig, PyObject* args, PyObject* kwargs, Converted* out);
@@ -83,7 +93,17 @@ PyObject* result_float(double value);
 // A tuple taking over the references of `items`.
 PyObject* result_tuple(PyObject** items, int n);
 
-// Raises an engine's error value as the matching Python exception.
-void raise_engine_error(const EngineError& e);
+// Where an engine ran, for the messages of its errors: the function, the grid's sides
+// (each length + 1) and, in a batch, the pair's index.
+struct CallSite {
+    const char* func;
+    std::uint64_t sides[3];
+    int n_sides;
+    long long pair = -1;
+};
+
+// Raises an engine's error value as the matching Python exception. A MemoryError says
+// how much memory the call needed and for which grid.
+void raise_engine_error(const EngineError& e, const CallSite& site);
 
 }  // namespace vorn

@@ -5,21 +5,17 @@
 #include <Python.h>
 
 #include <cstdint>
-#include <cstdlib>
 #include <utility>
-
-#include "common/kernel_isa.hpp"
 
 namespace vorn {
 
 // Below this many grid cells releasing the lock costs more than it gives.
 inline constexpr std::uint64_t kReleaseLockCells = 16384;
 
-// Runs an engine call, without the interpreter lock when the grid is large. The kernel
-// pin (VORN_RUST_NATIVE_KERNEL, used by tests) is read here, while the lock is held.
+// Runs an engine call, without the interpreter lock when the grid is large. Everything
+// the engine reads is owned by the call (copies, or str objects the call holds).
 template <class F>
 auto run_engine(std::uint64_t cells, F&& engine) {
-    pin_kernel_isa(std::getenv("VORN_RUST_NATIVE_KERNEL"));
     if (cells < kReleaseLockCells) return engine();
     PyThreadState* state = PyEval_SaveThread();
     auto result = engine();

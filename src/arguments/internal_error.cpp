@@ -62,18 +62,4 @@ PyObject* result_tuple(PyObject** items, int n) {
     return tuple;
 }
 
-void raise_engine_error(const EngineError& e) {
-    switch (e.kind) {
-        case ErrorKind::Value:
-            PyErr_SetString(PyExc_ValueError, e.message);
-            return;
-        case ErrorKind::Internal:
-            raise_internal(e.message);
-            return;
-        case ErrorKind::Memory:
-            PyErr_NoMemory();
-            return;
-    }
-}
-
 }  // namespace vorn

@@ -34,11 +34,17 @@ PyObject* needleman_wunsch_batch(PyObject*, PyObject* args, PyObject* kwargs) {
 
     std::vector<PairwiseResult> results;
     std::optional<EngineError> failure;
+    std::optional<std::size_t> failed;  // the index of the pair that failed, if any
+    CallSite site{"needleman_wunsch_batch", {0, 0}, 0};
     run_engine(cells, [&] {
         try {  // the result records can fail to grow
             results.reserve(pairs.size());
             PairwiseWorkspace workspace;
             for (SeqPair& p : pairs) {
+                failed = results.size();
+                site.sides[0] = p.first.size() + 1;
+                site.sides[1] = p.second.size() + 1;
+                site.n_sides = 2;
                 auto r = needleman_wunsch_core(p.first, p.second, table, options, workspace);
                 if (!r) {
                     failure = r.error();
@@ -54,7 +60,12 @@ PyObject* needleman_wunsch_batch(PyObject*, PyObject* args, PyObject* kwargs) {
         return 0;
     });
     if (failure) {
-        raise_engine_error(*failure);
+        if (failed) {
+            site.pair = static_cast<long long>(*failed);
+        } else {
+            site.n_sides = 0;
+        }
+        raise_engine_error(*failure, site);
         return nullptr;
     }
 

@@ -2,6 +2,7 @@
 // touch the interpreter; the entry points turn an EngineError into a Python exception.
 #pragma once
 
+#include <cstdint>
 #include <utility>
 #include <variant>
 
@@ -15,7 +16,8 @@ enum class ErrorKind {
 
 struct EngineError {
     ErrorKind kind;
-    const char* message;  // a fixed text with static lifetime
+    const char* message;     // a fixed text with static lifetime
+    std::uint64_t bytes = 0;  // Memory: the working memory the call needed (0: unknown)
 };
 
 template <class T>
@@ -35,5 +37,10 @@ class Expected {
 
 inline constexpr EngineError kCapacityOverflow{ErrorKind::Internal, "capacity overflow"};
 inline constexpr EngineError kOutOfMemory{ErrorKind::Memory, "out of memory"};
+
+// MemoryError for a call whose working memory is `bytes`.
+inline constexpr EngineError memory_error(std::uint64_t bytes) noexcept {
+    return EngineError{ErrorKind::Memory, "out of memory", bytes};
+}
 
 }  // namespace vorn

@@ -20,18 +20,46 @@ KernelIsa best_supported() noexcept {
 const KernelIsa kBest = best_supported();
 std::atomic<KernelIsa> g_selected{kBest};
 
+// Every build by name, in order of preference; a build runs when it is not better than
+// the best the processor supports.
+struct NamedIsa {
+    const char* name;
+    KernelIsa isa;
+};
+constexpr NamedIsa kBuilds[] = {
+    {"generic", KernelIsa::Generic},
+    {"avx2", KernelIsa::Avx2},
+    {"avx512", KernelIsa::Avx512},
+};
+
+bool runnable(KernelIsa isa) noexcept { return static_cast<int>(isa) <= static_cast<int>(kBest); }
+
 }  // namespace
 
 KernelIsa selected_kernel_isa() noexcept { return g_selected.load(std::memory_order_relaxed); }
 
-void pin_kernel_isa(const char* name) noexcept {
-    KernelIsa choice = kBest;
-    if (name && std::strcmp(name, "generic") == 0) {
-        choice = KernelIsa::Generic;
-    } else if (name && std::strcmp(name, "avx2") == 0 && kBest != KernelIsa::Generic) {
-        choice = KernelIsa::Avx2;
+bool pin_kernel_isa(const char* name) noexcept {
+    if (!name || !*name) {
+        g_selected.store(kBest, std::memory_order_relaxed);
+        return true;
     }
-    g_selected.store(choice, std::memory_order_relaxed);
+    for (const NamedIsa& build : kBuilds) {
+        if (std::strcmp(name, build.name) == 0 && runnable(build.isa)) {
+            g_selected.store(build.isa, std::memory_order_relaxed);
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string runnable_kernel_names() {
+    std::string names;
+    for (const NamedIsa& build : kBuilds) {
+        if (!runnable(build.isa)) continue;
+        if (!names.empty()) names += ", ";
+        names += build.name;
+    }
+    return names;
 }
 
 }  // namespace vorn

@@ -3,6 +3,8 @@
 // each of them.
 #pragma once
 
+#include <string>
+
 namespace vorn {
 
 enum class KernelIsa { Generic, Avx2, Avx512 };
@@ -10,8 +12,12 @@ enum class KernelIsa { Generic, Avx2, Avx512 };
 // The kernel build to use now.
 KernelIsa selected_kernel_isa() noexcept;
 
-// Pins a build by name ("generic", "avx2", "avx512"); null or an unknown name unpins.
-// A build the processor lacks falls back to the best available one.
-void pin_kernel_isa(const char* name) noexcept;
+// Pins a build by name ("generic", "avx2", "avx512"); null or "" unpins (the best build
+// runs). False, leaving the choice unchanged, for an unknown name or a build this
+// processor cannot run.
+bool pin_kernel_isa(const char* name) noexcept;
+
+// The names of the builds this processor can run, best last, e.g. "generic, avx2".
+std::string runnable_kernel_names();
 
 }  // namespace vorn

@@ -8,6 +8,7 @@
 
 #include "common/checked_size.hpp"
 #include "common/kernel_isa.hpp"
+#include "common/memory_budget.hpp"
 #include "pairwise/kernel.hpp"
 #include "scaler/scale_factor.hpp"
 
@@ -90,13 +91,24 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2, con
     const std::uint64_t n_diagonals = static_cast<std::uint64_t>(n + m) + 1;
     const std::uint64_t len_i = static_cast<std::uint64_t>(n) + 3 + pairwise::kLanes;
     const std::uint64_t len_k = static_cast<std::uint64_t>(m) + 3 + pairwise::kLanes;
+    // The whole call's working memory, checked against what the process can obtain
+    // before any of it is touched: pointers, diagonals and per-index terms, the working
+    // copies and the two result strings.
+    std::uint64_t working = 0;
+    {
+        const std::uint64_t small = (9 * len_i + 3 * len_i + 3 * len_k) * sizeof(double) +
+                                    (len_i + len_k) * sizeof(std::uint32_t) +
+                                    (n_diagonals + 1) * sizeof(std::uint64_t) + 3 * (n_diagonals + 1);
+        if (!checked_add(pointer_bytes, small, &working)) return kOutOfMemory;
+        if (!admit(working)) return memory_error(working);
+    }
     std::uint8_t* pointers = ws.pointers.reserve(pointer_bytes);
     std::uint64_t* offsets = ws.offsets.reserve(n_diagonals + 1);
     double* diagonals = ws.diagonals.reserve(9 * len_i);
     double* by_i = ws.by_i.reserve(3 * len_i);
     double* by_k = ws.by_k.reserve(3 * len_k);
     std::uint32_t* codes = ws.codes.reserve(len_i + len_k);
-    if (!pointers || !offsets || !diagonals || !by_i || !by_k || !codes) return kOutOfMemory;
+    if (!pointers || !offsets || !diagonals || !by_i || !by_k || !codes) return memory_error(working);
     std::fill(by_i, by_i + 3 * len_i, 0.0);
     std::fill(by_k, by_k + 3 * len_k, 0.0);
     std::fill(codes, codes + len_i + len_k, std::uint32_t{0});

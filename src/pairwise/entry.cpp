@@ -39,7 +39,7 @@ PyObject* needleman_wunsch(PyObject*, PyObject* args, PyObject* kwargs) {
     const std::uint64_t cells = (seq1.size() + 1) * static_cast<std::uint64_t>(seq2.size() + 1);
     auto result = run_engine(cells, [&] { return needleman_wunsch_core(seq1, seq2, table, options); });
     if (!result) {
-        raise_engine_error(result.error());
+        raise_engine_error(result.error(), CallSite{"needleman_wunsch", {seq1.size() + 1, seq2.size() + 1}, 2});
         return nullptr;
     }
     return pairwise_result_to_tuple(*result);

@@ -5,6 +5,7 @@
 
 #include "arguments/arguments.hpp"
 #include "arguments/py_ref.hpp"
+#include "arguments/switches.hpp"
 
 namespace vorn {
 
@@ -19,20 +20,22 @@ class GuardedDictIter {
     explicit GuardedDictIter(PyObject* dict)
         : dict_(PyRef::borrow(dict)), size_at_start_(PyDict_Size(dict)), remaining_(size_at_start_) {}
 
-    // 1: an item (new references); 0: the end; -1: the exception is set.
+    // 1: an item (new references); 0: the end; -1: the exception is set. An item
+    // beyond the count the dict had at the start means its keys were replaced; it is
+    // refused before anything looks at its key or value.
     int next(PyRef* key, PyRef* value) {
         if (PyDict_Size(dict_.get()) != size_at_start_) {
             size_at_start_ = -1;
             raise_internal("dictionary changed size during iteration");
             return -1;
         }
-        if (remaining_ == -1) {
+        PyObject *k = nullptr, *v = nullptr;
+        if (!PyDict_Next(dict_.get(), &pos_, &k, &v)) return 0;
+        if (remaining_ == 0) {
             size_at_start_ = -1;
             raise_internal("dictionary keys changed during iteration");
             return -1;
         }
-        PyObject *k = nullptr, *v = nullptr;
-        if (!PyDict_Next(dict_.get(), &pos_, &k, &v)) return 0;
         --remaining_;
         *key = PyRef::borrow(k);
         *value = PyRef::borrow(v);
@@ -92,7 +95,7 @@ bool prepare_alignment(const Signature& sig, PyObject* args, PyObject* kwargs, i
     if (!parse_arguments(sig, args, kwargs, converted)) return false;
     if (!build_score_table(converted->dict, table)) return false;
     *options = alignment_options(*converted, n_end_flags);
-    return true;
+    return apply_switches();
 }
 
 }  // namespace vorn

@@ -58,7 +58,8 @@ PyObject* needleman_wunsch_3d(PyObject*, PyObject* args, PyObject* kwargs) {
     }
     auto result = run_engine(cells, [&] { return needleman_wunsch_3d_core(s1, s2, s3, table, options); });
     if (!result) {
-        raise_engine_error(result.error());
+        raise_engine_error(result.error(),
+                           CallSite{"needleman_wunsch_3d", {s1.size() + 1, s2.size() + 1, s3.size() + 1}, 3});
         return nullptr;
     }
     PyRef rows[3];
