@@ -17,6 +17,10 @@ struct ThreeWayResult {
     double score;
 };
 
+// Tests force which string the fill runs outermost (0, 1 or 2; -1: chosen by the
+// lengths). The order never changes a result, only the memory of the score planes.
+void force_three_way_outer(int outer) noexcept;
+
 Expected<ThreeWayResult> needleman_wunsch_3d_core(std::string_view seq1, std::string_view seq2,
                                                   std::string_view seq3, const ScoreTable& table,
                                                   const AlignmentOptions& options);

@@ -1,0 +1,155 @@
+"""Working memory: the three-way fill orders, admission against the process's limits
+(faked through a directory that stands in for /proc and /sys), and MemoryError texts."""
+
+import contextlib
+import os
+import re
+import subprocess
+import sys
+import textwrap
+
+import pytest
+from hypothesis import given, settings
+
+import vorn_rust_native as vrn
+from reference import assert_same_outcome, module_outcome, reference_outcome, three_way
+from test_differential import gap_scores, score_matrices, sequences, three_way_flags
+
+M = {a: {b: (2.0 if a == b else -1.0) for b in "ACGT"} for a in "ACGT"}
+
+
+@contextlib.contextmanager
+def environment(**values):
+    old = {k: os.environ.get(k) for k in values}
+    os.environ.update(values)
+    try:
+        yield
+    finally:
+        for k, v in old.items():
+            if v is None:
+                os.environ.pop(k, None)
+            else:
+                os.environ[k] = v
+
+
+@pytest.mark.parametrize("outer", ["seq1", "seq2", "seq3"])
+@settings(max_examples=150, deadline=None)
+@given(s1=sequences(7), s2=sequences(7), s3=sequences(12), matrix=score_matrices, go=gap_scores,
+       ge=gap_scores, flags=three_way_flags)
+def test_three_way_fill_orders_match_reference(outer, s1, s2, s3, matrix, go, ge, flags):
+    kwargs = dict(flags, score_matrix=matrix, gap_open=go, gap_extend=ge)
+    with environment(VORN_RUST_NATIVE_3D_OUTER=outer):
+        got = module_outcome(vrn.needleman_wunsch_3d, s1, s2, s3, **kwargs)
+    assert_same_outcome(got, reference_outcome(three_way, s1, s2, s3, **kwargs))
+
+
+def run(script, limit_bytes=None):
+    """Runs `script` in a subprocess, under an address-space limit above what it has at start."""
+    prelude = "import resource, vorn_rust_native as vrn\n"
+    prelude += f"M = {M!r}\n"
+    if limit_bytes is not None:
+        prelude += textwrap.dedent(f"""
+            size = int(open('/proc/self/statm').read().split()[0]) * resource.getpagesize()
+            resource.setrlimit(resource.RLIMIT_AS, (size + {limit_bytes}, resource.RLIM_INFINITY))
+        """)
+    done = subprocess.run([sys.executable, "-c", prelude + textwrap.dedent(script)], capture_output=True,
+                          text=True, timeout=600)
+    assert done.returncode == 0, done.stderr[-2000:]
+    return done.stdout
+
+
+THIN = ["('', 'A' * 2_000_000, '')", "('', '', 'A' * 2_000_000)", "('A' * 2_000_000, '', '')",
+        "('AC' * 500_000, '', 'G')", "('', 'G', 'AC' * 500_000)"]
+
+
+@pytest.mark.parametrize("lengths", THIN)
+def test_thin_three_way_grids_fit_the_same_cap(lengths):
+    # 3 bytes of pointers per cell, 2,000,001 cells; the planes must stay small.
+    out = run(f"""
+        seqs = {lengths}
+        rows = vrn.needleman_wunsch_3d(*seqs, score_matrix=M)
+        assert [r.replace('-', '') for r in rows[:3]] == list(seqs)
+        print(rows[3])
+    """, limit_bytes=120 << 20)
+    assert float(out) <= 0.0
+
+
+def test_twenty_thousand_squared_fits_in_one_and_a_half_gigabytes():
+    out = run("""
+        import random
+        rng = random.Random(5)
+        a = ''.join(rng.choice('ACGT') for _ in range(20_000))
+        b = ''.join(rng.choice('ACGT') for _ in range(20_000))
+        r = vrn.needleman_wunsch(a, b, score_matrix=M)
+        assert r[0].replace('-', '') == a
+        print('ok')
+    """, limit_bytes=1500 << 20)
+    assert out.strip() == "ok"
+
+
+def fake_root(tmp_path, *, available_kb=64 << 20, cgroup=None, cgroup_v1=None):
+    """A stand-in for /proc and /sys: meminfo, the process's cgroup and its limit files."""
+    (tmp_path / "proc" / "self").mkdir(parents=True)
+    (tmp_path / "proc" / "meminfo").write_text(
+        f"MemTotal: {128 << 20} kB\nMemFree: 1000 kB\nMemAvailable: {available_kb} kB\nSwapFree: 0 kB\n")
+    (tmp_path / "proc" / "self" / "statm").write_text("1000 100 10 10 0 500 0\n")
+    lines = []
+    if cgroup is not None:
+        limit, used = cgroup
+        d = tmp_path / "sys" / "fs" / "cgroup" / "job" / "step"
+        d.mkdir(parents=True)
+        (d / "memory.max").write_text(f"{limit}\n")
+        (d / "memory.current").write_text(f"{used}\n")
+        (d.parent / "memory.max").write_text("max\n")
+        lines.append("0::/job/step")
+    if cgroup_v1 is not None:
+        limit, used = cgroup_v1
+        d = tmp_path / "sys" / "fs" / "cgroup" / "memory" / "job"
+        d.mkdir(parents=True)
+        (d / "memory.limit_in_bytes").write_text(f"{limit}\n")
+        (d / "memory.usage_in_bytes").write_text(f"{used}\n")
+        lines.append("4:cpu,memory:/job")
+    (tmp_path / "proc" / "self" / "cgroup").write_text("\n".join(lines) + "\n")
+    return str(tmp_path)
+
+
+# A 10,000 x 10,000 pairwise call needs about 100 MB; the fake limits decide.
+@pytest.mark.parametrize("limits, fits", [
+    (dict(available_kb=50_000), False),
+    (dict(available_kb=500_000), True),
+    (dict(cgroup=(400_000_000, 350_000_000)), False),
+    (dict(cgroup=(400_000_000, 100_000_000)), True),
+    (dict(cgroup="max 0".split()), True),
+    (dict(cgroup_v1=(300_000_000, 250_000_000)), False),
+    (dict(cgroup_v1=(300_000_000, 10_000_000)), True),
+], ids=["available-low", "available-high", "cgroup-full", "cgroup-room", "cgroup-max",
+        "cgroup-v1-full", "cgroup-v1-room"])
+def test_admission_follows_the_limits(tmp_path, limits, fits):
+    if "cgroup" in limits and isinstance(limits["cgroup"], list):
+        limits["cgroup"] = tuple(limits["cgroup"])
+    a, b = "ACGT" * 2500, "AGCT" * 2500
+    expected = vrn.needleman_wunsch(a, b, score_matrix=M)
+    with environment(VORN_RUST_NATIVE_MEMORY_ROOT=fake_root(tmp_path, **limits)):
+        if fits:
+            assert vrn.needleman_wunsch(a, b, score_matrix=M) == expected
+        else:
+            with pytest.raises(MemoryError) as e:
+                vrn.needleman_wunsch(a, b, score_matrix=M)
+            assert re.fullmatch("needleman_wunsch needs 10[0-9][.][0-9] MB for a 10001 \u00d7 10001 grid",
+                                str(e.value))
+    assert vrn.needleman_wunsch(a, b, score_matrix=M) == expected
+
+
+@pytest.mark.parametrize("call, message", [
+    (lambda: vrn.needleman_wunsch("A" * 200_000, "C" * 200_000, score_matrix=M),
+     "needleman_wunsch needs 40.0 GB for a 200001 \u00d7 200001 grid"),
+    (lambda: vrn.needleman_wunsch_batch([("A", "C"), ("A" * 200_000, "C" * 200_000)], score_matrix=M),
+     "needleman_wunsch_batch needs 40.0 GB for pair 1, a 200001 \u00d7 200001 grid"),
+    (lambda: vrn.needleman_wunsch_3d("A" * 3000, "C" * 3000, "G" * 3000, score_matrix=M),
+     "needleman_wunsch_3d needs 82.2 GB for a 3001 \u00d7 3001 \u00d7 3001 grid"),
+], ids=["pairwise", "batch", "3d"])
+def test_memory_error_names_the_size(tmp_path, call, message):
+    with environment(VORN_RUST_NATIVE_MEMORY_ROOT=fake_root(tmp_path, available_kb=1 << 20)):
+        with pytest.raises(MemoryError) as e:
+            call()
+    assert str(e.value) == message
