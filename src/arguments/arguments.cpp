@@ -346,30 +346,26 @@ bool match_arguments(const Signature& sig, PyObject* args, PyObject* kwargs, PyR
 }
 
 bool convert_arguments(const Signature& sig, Converted* out) {
-    int n_strings = 0, n_reals = 0, n_flags = 0, n_indices = 0;
     for (int i = 0; i < sig.n_params; ++i) {
         const Param& p = sig.params[i];
         PyObject* o = out->held[i].get();
+        Value& v = out->values[i];
         out->given[i] = (o != nullptr);
         bool ok = true;
         switch (p.kind) {
             case Kind::String:
-                ok = !o || extract_str(o, &out->strings[n_strings]);
-                ++n_strings;
+                ok = !o || extract_str(o, &v.text);
                 break;
             case Kind::Float:
-                out->reals[n_reals] = p.default_value;
-                ok = !o || convert_float_raw(o, &out->reals[n_reals]);
-                ++n_reals;
+                v.real = p.default_value;
+                ok = !o || convert_float_raw(o, &v.real);
                 break;
             case Kind::Flag:
-                out->flags[n_flags] = p.default_value != 0.0;
-                ok = !o || convert_flag_raw(o, &out->flags[n_flags]);
-                ++n_flags;
+                v.flag = p.default_value != 0.0;
+                ok = !o || convert_flag_raw(o, &v.flag);
                 break;
             case Kind::Index:
-                ok = !o || convert_index_raw(o, &out->indices[n_indices]);
-                ++n_indices;
+                ok = !o || convert_index_raw(o, &v.index);
                 break;
             case Kind::Dict:
                 ok = !o || convert_dict_raw(o, &out->dict);
@@ -394,20 +390,37 @@ bool convert_arguments(const Signature& sig, Converted* out) {
     return true;
 }
 
-bool parse_arguments(const Signature& sig, PyObject* args, PyObject* kwargs, Converted* out) {
-    return match_arguments(sig, args, kwargs, out->held) && convert_arguments(sig, out);
+std::string text_signature(const Signature& sig, const char* shown_name) {
+    std::string text = std::string(shown_name ? shown_name : sig.func) + "(";
+    for (int i = 0; i < sig.n_params; ++i) {
+        const Param& p = sig.params[i];
+        if (i != 0) text += ", ";
+        if (i == sig.n_positional) text += "*, ";
+        text += p.name;
+        if (p.required) continue;
+        switch (p.kind) {
+            case Kind::Float:
+                text += '=';
+                text += p.shown;
+                break;
+            case Kind::Flag:
+                text += p.default_value != 0.0 ? "=True" : "=False";
+                break;
+            case Kind::Scaler:
+                text += "=None";
+                break;
+            case Kind::String:
+            case Kind::Dict:
+            case Kind::SeqPairs:
+            case Kind::Index:
+                break;  // no optional parameter of these kinds
+        }
+    }
+    return text + ")\n--\n\n";
 }
 
-AlignmentOptions alignment_options(const Converted& c, int n_end_flags) {
-    AlignmentOptions o;
-    o.gap_open = c.reals[0];
-    o.gap_extend = c.reals[1];
-    bool* ends[6] = {&o.seq1_left_free, &o.seq1_right_free, &o.seq2_left_free,
-                     &o.seq2_right_free, &o.seq3_left_free, &o.seq3_right_free};
-    for (int k = 0; k < n_end_flags; ++k) *ends[k] = c.flags[k];
-    o.enable_gap_close_penalty = c.flags[n_end_flags];
-    o.scaler = c.scaler;
-    return o;
+bool parse_arguments(const Signature& sig, PyObject* args, PyObject* kwargs, Converted* out) {
+    return match_arguments(sig, args, kwargs, out->held) && convert_arguments(sig, out);
 }
 
 }  // namespace vorn

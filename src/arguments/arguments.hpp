@@ -6,6 +6,7 @@
 #include <Python.h>
 
 #include <cstdint>
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,8 +25,11 @@ struct Param {
     const char* name;
     Kind kind;
     bool required;
-    double default_value = 0.0;  // for Float parameters; Flag parameters: nonzero is True
+    double default_value = 0.0;  // Float: the default; Flag: nonzero is True
+    const char* shown = nullptr;  // Float: the default as the text signature shows it
 };
+
+inline constexpr int kMaxParams = 16;
 
 struct Signature {
     const char* func;  // the name used in messages, without "()"
@@ -34,28 +38,56 @@ struct Signature {
     int n_params;
 };
 
-inline constexpr int kMaxParams = 16;
+// A signature over a whole parameter table; the count comes from the table.
+template <std::size_t N>
+constexpr Signature make_signature(const char* func, const Param (&params)[N], int n_positional) {
+    static_assert(N <= kMaxParams, "raise kMaxParams");
+    return Signature{func, params, n_positional, static_cast<int>(N)};
+}
+
+// Whether parameter `p` of `params` (an enumerator naming a position) is called `name`;
+// each entry checks its enum against its table with this at compile time.
+template <class P, std::size_t N>
+constexpr bool param_is(const Param (&params)[N], P p, std::string_view name) {
+    return static_cast<std::size_t>(p) < N && std::string_view(params[static_cast<std::size_t>(p)].name) == name;
+}
 
 using SeqPair = std::pair<std::string, std::string>;
 
-// The converted values of one call. Values of each kind are stored in parameter order,
-// so an entry reads e.g. its second float as `reals[1]`.
+// One converted parameter; the member of its kind is set.
+struct Value {
+    std::string_view text;  // String: into the str object held by the call
+    double real = 0.0;      // Float
+    bool flag = false;      // Flag
+    std::int64_t index = 0; // Index
+};
+
+// The converted values of one call, by parameter position; read them by the callable's
+// parameter enum, e.g. `c.real(Param::GapOpen)`.
 //
 // `held` keeps a strong reference to every matched argument until the call returns. The
 // caller's keyword dict can be shared (another thread, or a conversion callback such as a
 // `__float__`, may replace its entries), so nothing read from an argument may depend on
-// the dict still holding it: the string views below point into the str objects held here,
+// the dict still holding it: the string views point into the str objects held here,
 // which stay alive (and immutable) while an engine reads them without the lock.
 struct Converted {
     PyRef held[kMaxParams];
-    std::string_view strings[3];  // into str objects kept alive by `held`
-    PyObject* dict = nullptr;     // kept alive by `held`
-    double reals[2] = {0.0, 0.0};
-    bool flags[8] = {};
-    std::int64_t indices[4] = {};
+    bool given[kMaxParams] = {};  // whether the caller supplied the parameter
+    Value values[kMaxParams];
+    PyObject* dict = nullptr;     // the Dict parameter, kept alive by `held`
     std::optional<ScalerParams> scaler;
     std::vector<SeqPair> pairs;
-    bool given[kMaxParams] = {};  // whether the caller supplied the parameter
+
+    template <class P>
+    std::string_view text(P p) const { return values[static_cast<int>(p)].text; }
+    template <class P>
+    double real(P p) const { return values[static_cast<int>(p)].real; }
+    template <class P>
+    bool flag(P p) const { return values[static_cast<int>(p)].flag; }
+    template <class P>
+    std::int64_t index(P p) const { return values[static_cast<int>(p)].index; }
+    template <class P>
+    bool was_given(P p) const { return given[static_cast<int>(p)]; }
 };
 
 // Fills `slots` with a strong reference to each matched argument (empty when absent) or
@@ -69,9 +101,9 @@ bool convert_arguments(const Signature& sig, Converted* out);
 // match_arguments followed by convert_arguments.
 bool parse_arguments(const Signature& sig, PyObject* args, PyObject* kwargs, Converted* out);
 
-// The options of an alignment call from its converted keyword arguments
-// (gap_open, gap_extend, the end flags in order, enable_gap_close_penalty last).
-AlignmentOptions alignment_options(const Converted& c, int n_end_flags);
+// The docstring that gives a callable its text signature: "func(a, b, *, c=...)" then
+// "\n--\n\n". `shown_name` replaces the function name (a class shows its own).
+std::string text_signature(const Signature& sig, const char* shown_name = nullptr);
 
 // Single conversions, also used by the score table and the batch.
 bool extract_str(PyObject* o, std::string_view* out);  // str -> UTF-8 bytes, raises

@@ -5,28 +5,35 @@
 #include <optional>
 #include <vector>
 
+#include "arguments/alignment_call.hpp"
 #include "arguments/gil.hpp"
 #include "arguments/py_ref.hpp"
 #include "pairwise/entry.hpp"
-#include "score_table/build_score_table.hpp"
 
 namespace vorn {
 
 namespace {
 
+enum class P {
+    SeqPairs, ScoreMatrix, GapOpen, GapExtend, Seq1LeftFree, Seq1RightFree, Seq2LeftFree, Seq2RightFree,
+    EnableGapClosePenalty, ScoreScalerFn,
+};
 constexpr Param kParams[] = {
     {"seq_pairs", Kind::SeqPairs, true},
     VORN_PAIRWISE_KEYWORDS,
 };
-constexpr Signature kSignature{"needleman_wunsch_batch", kParams, 1, 10};
+static_assert(alignment_params_match<P>(kParams) && param_is(kParams, P::SeqPairs, "seq_pairs"));
+constexpr Signature kSignature = make_signature("needleman_wunsch_batch", kParams, 1);
 
 }  // namespace
+
+const Signature& needleman_wunsch_batch_signature() { return kSignature; }
 
 PyObject* needleman_wunsch_batch(PyObject*, PyObject* args, PyObject* kwargs) {
     Converted c;
     ScoreTable table;
     AlignmentOptions options;
-    if (!prepare_alignment(kSignature, args, kwargs, 4, &c, &table, &options)) return nullptr;
+    if (!prepare_alignment<P>(kSignature, args, kwargs, &c, &table, &options)) return nullptr;
 
     std::vector<SeqPair> pairs = std::move(c.pairs);
     std::uint64_t cells = 0;

@@ -4,6 +4,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <iterator>
+#include <new>
+#include <string>
 
 #include "arguments/arguments.hpp"
 #include "arguments/py_ref.hpp"
@@ -22,25 +25,35 @@ PyModuleDef g_definition = {
     PyModuleDef_HEAD_INIT, "vorn_rust_native", "", 0, nullptr, nullptr, nullptr, nullptr, nullptr,
 };
 
+// The docstrings (text signatures) are generated from the parameter tables at start-up.
 PyMethodDef g_functions[] = {
     {"make_rust_score_scaler", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(make_rust_score_scaler)),
-     METH_VARARGS | METH_KEYWORDS, "make_rust_score_scaler(decay_exponent=1.0, temperature=1.0)\n--\n\n"},
+     METH_VARARGS | METH_KEYWORDS, nullptr},
     {"needleman_wunsch", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(needleman_wunsch)),
-     METH_VARARGS | METH_KEYWORDS,
-     "needleman_wunsch(seq1, seq2, *, score_matrix, gap_open=..., gap_extend=..., seq1_left_free=False, "
-     "seq1_right_free=False, seq2_left_free=False, seq2_right_free=False, enable_gap_close_penalty=True, "
-     "score_scaler_fn=None)\n--\n\n"},
+     METH_VARARGS | METH_KEYWORDS, nullptr},
     {"needleman_wunsch_batch", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(needleman_wunsch_batch)),
-     METH_VARARGS | METH_KEYWORDS,
-     "needleman_wunsch_batch(seq_pairs, *, score_matrix, gap_open=..., gap_extend=..., seq1_left_free=False, "
-     "seq1_right_free=False, seq2_left_free=False, seq2_right_free=False, enable_gap_close_penalty=True, "
-     "score_scaler_fn=None)\n--\n\n"},
+     METH_VARARGS | METH_KEYWORDS, nullptr},
     {"needleman_wunsch_3d", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(needleman_wunsch_3d)),
-     METH_VARARGS | METH_KEYWORDS,
-     "needleman_wunsch_3d(seq1, seq2, seq3, *, score_matrix, gap_open=..., gap_extend=..., seq1_left_free=False, "
-     "seq1_right_free=False, seq2_left_free=False, seq2_right_free=False, seq3_left_free=False, "
-     "seq3_right_free=False, enable_gap_close_penalty=True)\n--\n\n"},
+     METH_VARARGS | METH_KEYWORDS, nullptr},
 };
+
+// Sets each function's docstring from its parameter table, in g_functions' order.
+bool set_docstrings() {
+    static std::string docs[std::size(g_functions)];  // kept for the life of the process
+    const Signature* signatures[] = {&make_rust_score_scaler_signature(), &needleman_wunsch_signature(),
+                                     &needleman_wunsch_batch_signature(), &needleman_wunsch_3d_signature()};
+    static_assert(std::size(signatures) == std::size(g_functions));
+    try {
+        for (std::size_t k = 0; k < std::size(g_functions); ++k) {
+            docs[k] = text_signature(*signatures[k]);
+            g_functions[k].ml_doc = docs[k].c_str();
+        }
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+        return false;
+    }
+    return true;
+}
 
 // Appends `name` to the module's __all__ (creating the list if absent), then sets the
 // attribute.
@@ -84,7 +97,7 @@ bool module_body(PyObject* module) {
         if (!add_to_module(module, name.get(), reinterpret_cast<PyObject*>(type))) return false;
     }
     PyRef module_name = PyRef::steal(PyModule_GetNameObject(module));
-    if (!module_name) return false;
+    if (!module_name || !set_docstrings()) return false;
     for (PyMethodDef& def : g_functions) {
         PyRef function = PyRef::steal(PyCMethod_New(&def, module, module_name.get(), nullptr));
         if (!function) return false;

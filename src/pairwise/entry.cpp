@@ -2,22 +2,30 @@
 // once and returns (aligned seq1, aligned seq2, score).
 #include "pairwise/entry.hpp"
 
+#include "arguments/alignment_call.hpp"
 #include "arguments/gil.hpp"
 #include "arguments/py_ref.hpp"
-#include "score_table/build_score_table.hpp"
 
 namespace vorn {
 
 namespace {
 
+enum class P {
+    Seq1, Seq2, ScoreMatrix, GapOpen, GapExtend, Seq1LeftFree, Seq1RightFree, Seq2LeftFree, Seq2RightFree,
+    EnableGapClosePenalty, ScoreScalerFn,
+};
 constexpr Param kParams[] = {
     {"seq1", Kind::String, true},
     {"seq2", Kind::String, true},
     VORN_PAIRWISE_KEYWORDS,
 };
-constexpr Signature kSignature{"needleman_wunsch", kParams, 2, 11};
+static_assert(alignment_params_match<P>(kParams) && param_is(kParams, P::Seq1, "seq1") &&
+              param_is(kParams, P::Seq2, "seq2"));
+constexpr Signature kSignature = make_signature("needleman_wunsch", kParams, 2);
 
 }  // namespace
+
+const Signature& needleman_wunsch_signature() { return kSignature; }
 
 PyObject* pairwise_result_to_tuple(const PairwiseResult& result) {
     PyRef first = PyRef::steal(result_str(result.aligned_seq1));
@@ -34,8 +42,8 @@ PyObject* needleman_wunsch(PyObject*, PyObject* args, PyObject* kwargs) {
     Converted c;
     ScoreTable table;
     AlignmentOptions options;
-    if (!prepare_alignment(kSignature, args, kwargs, 4, &c, &table, &options)) return nullptr;
-    const std::string_view seq1 = c.strings[0], seq2 = c.strings[1];
+    if (!prepare_alignment<P>(kSignature, args, kwargs, &c, &table, &options)) return nullptr;
+    const std::string_view seq1 = c.text(P::Seq1), seq2 = c.text(P::Seq2);
     const std::uint64_t cells = (seq1.size() + 1) * static_cast<std::uint64_t>(seq2.size() + 1);
     auto result = run_engine(cells, [&] { return needleman_wunsch_core(seq1, seq2, table, options); });
     if (!result) {

@@ -5,7 +5,6 @@
 
 #include "arguments/arguments.hpp"
 #include "arguments/py_ref.hpp"
-#include "arguments/switches.hpp"
 
 namespace vorn {
 
@@ -88,14 +87,6 @@ bool build_score_table(PyObject* score_matrix, ScoreTable* table) {
         }
     }
     return true;
-}
-
-bool prepare_alignment(const Signature& sig, PyObject* args, PyObject* kwargs, int n_end_flags,
-                       Converted* converted, ScoreTable* table, AlignmentOptions* options) {
-    if (!parse_arguments(sig, args, kwargs, converted)) return false;
-    if (!build_score_table(converted->dict, table)) return false;
-    *options = alignment_options(*converted, n_end_flags);
-    return apply_switches();
 }
 
 }  // namespace vorn

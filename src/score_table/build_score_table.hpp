@@ -14,11 +14,6 @@ namespace vorn {
 // exception set on the first bad key or value, in iteration order.
 bool build_score_table(PyObject* score_matrix, ScoreTable* table);
 
-// The common start of every alignment entry: match and convert the arguments, then
-// build the table, then gather the options (with `n_end_flags` end flags).
-bool prepare_alignment(const Signature& sig, PyObject* args, PyObject* kwargs, int n_end_flags,
-                       Converted* converted, ScoreTable* table, AlignmentOptions* options);
-
 // One key: a str of exactly one UTF-8 byte, upper-cased.
 bool extract_ascii_base(PyObject* key, std::uint8_t* out);
 

@@ -1,12 +1,13 @@
-// The pair scores and options every alignment call hands to an engine. Plain C++: the
-// engines include this without Python.
+// The pair scores every alignment call hands to an engine. Plain C++: the engines
+// include this without Python.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <memory>
 #include <new>
-#include <optional>
+
+#include "common/engine_input.hpp"
 
 namespace vorn {
 
@@ -39,45 +40,5 @@ class ScoreTable {
     std::array<const double*, kAlphabet> rows_;
     std::array<std::unique_ptr<double[]>, kAlphabet> owned_;
 };
-
-// The two numbers of a RustScoreScaler, copied once per call.
-struct ScalerParams {
-    double decay_exponent;
-    double temperature;
-};
-
-struct AlignmentOptions {
-    double gap_open = -5.0;
-    double gap_extend = -1.0;
-    bool seq1_left_free = false;
-    bool seq1_right_free = false;
-    bool seq2_left_free = false;
-    bool seq2_right_free = false;
-    bool seq3_left_free = false;  // three-way only
-    bool seq3_right_free = false;
-    bool enable_gap_close_penalty = true;
-    std::optional<ScalerParams> scaler;  // pairwise only
-};
-
-// The gap scores both engines use: with the close penalty the opening score is split
-// between a gap's first column and the column where it ends.
-struct GapScores {
-    double open_eff;  // first column of a gap
-    double extend;    // every further column
-    double close;     // added where a gap ends
-};
-
-inline GapScores derive_gap_scores(const AlignmentOptions& o) noexcept {
-    if (o.enable_gap_close_penalty) {
-        const double half = (o.gap_open - o.gap_extend) * 0.5;
-        return {o.gap_extend + half, o.gap_extend, half};
-    }
-    return {o.gap_open, o.gap_extend, 0.0};
-}
-
-// a-z become A-Z; every other byte (including '-' and bytes >= 0x80) is unchanged.
-inline constexpr std::uint8_t upper_ascii(std::uint8_t b) noexcept {
-    return (b >= 'a' && b <= 'z') ? static_cast<std::uint8_t>(b - 0x20) : b;
-}
 
 }  // namespace vorn

@@ -25,15 +25,14 @@ using three_way::kAllUnset;
 using three_way::kLanes;
 using three_way::kStates;
 using three_way::kUnset3;
-constexpr double kNegInf = -std::numeric_limits<double>::infinity();
 constexpr EngineError kUnsetPointer3d{ErrorKind::Value, "unset pointer encountered during 3D traceback"};
 
 constexpr bool gaps(int state, int s) { return (state >> s) & 1; }
 
 // Per coordinate and string: bit 0 "a gap here is free", bit 1 "closing here is exempt".
 std::uint8_t coordinate_class(std::int64_t x, std::int64_t len, bool left_free, bool right_free) {
-    const bool is_free = (x == 0 && left_free) || (x == len && right_free);
-    const bool exempt = x == 1 && left_free;
+    const bool is_free = gap_is_free(x, len, left_free, right_free);
+    const bool exempt = closing_is_exempt(x, left_free);
     return static_cast<std::uint8_t>(is_free | (exempt << 1));
 }
 

@@ -3,23 +3,27 @@
 // splits inside a multi-byte character is not valid UTF-8 and is returned as "".
 #include "three_way/entry.hpp"
 
+#include "arguments/alignment_call.hpp"
 #include "arguments/arguments.hpp"
 #include "arguments/gil.hpp"
 #include "arguments/py_ref.hpp"
-#include "score_table/build_score_table.hpp"
 #include "three_way/core.hpp"
 
 namespace vorn {
 
 namespace {
 
+enum class P {
+    Seq1, Seq2, Seq3, ScoreMatrix, GapOpen, GapExtend, Seq1LeftFree, Seq1RightFree, Seq2LeftFree, Seq2RightFree,
+    Seq3LeftFree, Seq3RightFree, EnableGapClosePenalty,
+};
 constexpr Param kParams[] = {
     {"seq1", Kind::String, true},
     {"seq2", Kind::String, true},
     {"seq3", Kind::String, true},
     {"score_matrix", Kind::Dict, true},
-    {"gap_open", Kind::Float, false, -5.0},
-    {"gap_extend", Kind::Float, false, -1.0},
+    {"gap_open", Kind::Float, false, -5.0, "..."},
+    {"gap_extend", Kind::Float, false, -1.0, "..."},
     {"seq1_left_free", Kind::Flag, false},
     {"seq1_right_free", Kind::Flag, false},
     {"seq2_left_free", Kind::Flag, false},
@@ -28,7 +32,9 @@ constexpr Param kParams[] = {
     {"seq3_right_free", Kind::Flag, false},
     {"enable_gap_close_penalty", Kind::Flag, false, 1.0},
 };
-constexpr Signature kSignature{"needleman_wunsch_3d", kParams, 3, 13};
+static_assert(alignment_params_match<P>(kParams) && param_is(kParams, P::Seq1, "seq1") &&
+              param_is(kParams, P::Seq2, "seq2") && param_is(kParams, P::Seq3, "seq3"));
+constexpr Signature kSignature = make_signature("needleman_wunsch_3d", kParams, 3);
 
 // A row as str, or "" when its bytes are not valid UTF-8; null only when the host
 // fails for another reason (the internal error is then raised).
@@ -45,12 +51,14 @@ PyObject* row_to_str(const std::string& row) {
 
 }  // namespace
 
+const Signature& needleman_wunsch_3d_signature() { return kSignature; }
+
 PyObject* needleman_wunsch_3d(PyObject*, PyObject* args, PyObject* kwargs) {
     Converted c;
     ScoreTable table;
     AlignmentOptions options;
-    if (!prepare_alignment(kSignature, args, kwargs, 6, &c, &table, &options)) return nullptr;
-    const std::string_view s1 = c.strings[0], s2 = c.strings[1], s3 = c.strings[2];
+    if (!prepare_alignment<P>(kSignature, args, kwargs, &c, &table, &options)) return nullptr;
+    const std::string_view s1 = c.text(P::Seq1), s2 = c.text(P::Seq2), s3 = c.text(P::Seq3);
     std::uint64_t cells = 0;
     if (__builtin_mul_overflow(s1.size() + 1, s2.size() + 1, &cells) ||
         __builtin_mul_overflow(cells, s3.size() + 1, &cells)) {

@@ -3,7 +3,12 @@
 
 #include <Python.h>
 
+#include "arguments/arguments.hpp"
+
 namespace vorn {
+
+// The parameter table, for the text signature.
+const Signature& needleman_wunsch_3d_signature();
 
 PyObject* needleman_wunsch_3d(PyObject* module, PyObject* args, PyObject* kwargs);
 
