@@ -173,7 +173,7 @@ bool convert_scaler_raw(PyObject* o, std::optional<ScalerParams>* out) {
     }
     PyTypeObject* type = scaler_type();
     if (!type) return false;
-    if (!Py_IS_TYPE(o, type) && !PyType_IsSubtype(Py_TYPE(o), type)) {
+    if (!Py_IS_TYPE(o, type)) {  // the class cannot be subclassed
         raise_cannot_convert(o, "RustScoreScaler");
         return false;
     }

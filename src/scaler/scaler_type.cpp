@@ -55,8 +55,9 @@ PyObject* construct(PyTypeObject* type, const Signature& sig, PyObject* args, Py
         PyErr_SetString(PyExc_ValueError, "temperature must be > 0");
         return nullptr;
     }
+    // A heap type always has tp_alloc (inherited from object when not given).
     auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
-    PyObject* self = alloc ? alloc(type, 0) : PyType_GenericAlloc(type, 0);
+    PyObject* self = alloc(type, 0);
     if (!self) {
         ensure_error_set();
         return nullptr;

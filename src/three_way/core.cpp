@@ -1,8 +1,6 @@
-// The three-way engine. A column state is a three-bit gap mask (bit s set: string s+1
-// has a gap; mask 7 does not exist). Scores are kept for two planes of the grid (i - 1
-// and i); the back-pointers of all seven states of a cell are packed into one word, three bits each (kUnset3 when the entry was never written). The steps of an
-// entry follow from its state, so they are not stored. Seven 3-bit fields take 21 bits,
-// so each cell's word is kept in 3 bytes.
+// The three-way engine. A column state is a three-bit gap mask (see three_way/kernel.hpp,
+// beside the layout of the pointer words: 3 bytes per cell). Scores are kept for two
+// planes of the grid; the steps of an entry follow from its state, so they are not stored.
 #include "three_way/core.hpp"
 
 #include <algorithm>
@@ -25,6 +23,12 @@ using three_way::kAllUnset;
 using three_way::kLanes;
 using three_way::kStates;
 using three_way::kUnset3;
+using three_way::kWordBytes;
+using three_way::load_word;
+using three_way::pack_word;
+using three_way::pointer_of;
+using three_way::state_pair_score;
+using three_way::with_pointer;
 constexpr EngineError kUnsetPointer3d{ErrorKind::Value, "unset pointer encountered during 3D traceback"};
 
 constexpr bool gaps(int state, int s) { return (state >> s) & 1; }
@@ -57,7 +61,7 @@ struct Grid {
     std::int64_t w2, w3;
 
     std::uint8_t* cell(std::int64_t i, std::int64_t j, std::int64_t l) const {
-        return pointers + 3 * ((static_cast<std::uint64_t>(i) * static_cast<std::uint64_t>(w2) +
+        return pointers + kWordBytes * ((static_cast<std::uint64_t>(i) * static_cast<std::uint64_t>(w2) +
                                 static_cast<std::uint64_t>(j)) * static_cast<std::uint64_t>(w3) +
                                static_cast<std::uint64_t>(l));
     }
@@ -66,24 +70,6 @@ struct Grid {
         return table->at(s[a][x - 1], s[b][y - 1]);
     }
 };
-
-void store_word(std::uint8_t* packed, std::uint32_t word) {
-    packed[0] = static_cast<std::uint8_t>(word);
-    packed[1] = static_cast<std::uint8_t>(word >> 8);
-    packed[2] = static_cast<std::uint8_t>(word >> 16);
-}
-
-// The pair score of state k from the three pair scores of its cell, in the fixed order
-// of the sum.
-double state_pair_score(int k, double t12, double t13, double t23) {
-    switch (k) {
-        case 0: return ((0.0 + t12) + t13) + t23;
-        case 1: return 0.0 + t23;
-        case 2: return 0.0 + t13;
-        case 4: return 0.0 + t12;
-        default: return 0.0;  // one character: no pair
-    }
-}
 
 // The fill order: rows along the third string with string `outer` (0 or 1) outermost,
 // or (outer == 2) the third string outermost, cell by cell; `bytes` is the memory of
@@ -187,7 +173,7 @@ bool fill_by_rows(const Grid& grid, int outer, double* end_scores) {
                 if (fit) {
                     const double (*gk)[kStates] =
                         grid.gap_score[c1 | (c2 << 2) | (grid.cls[2][static_cast<std::size_t>(l)] << 4)];
-                    const double pair = state_pair_score(k, t12, t13[l], t23[l]);
+                    const double pair = state_pair_score(k, 0.0, t12, t13[l], t23[l]);
                     for (int p = 0; p < kStates; ++p) {
                         const double candidate = (in.pred[k][p][l - d3] + pair) + gk[k][p];
                         if (candidate > best) {
@@ -197,9 +183,7 @@ bool fill_by_rows(const Grid& grid, int outer, double* end_scores) {
                     }
                 }
                 in.out[k][l] = best;
-                if (best_p >= 0) {
-                    *word = (*word & ~(kUnset3 << (3 * k))) | (static_cast<std::uint32_t>(best_p) << (3 * k));
-                }
+                if (best_p >= 0) *word = with_pointer(*word, k, static_cast<std::uint32_t>(best_p));
             };
             // Cells along l whose coordinate class is the ordinary one (no free gap, no
             // exempt closing) go to the vector kernel; the others are computed here,
@@ -251,10 +235,10 @@ bool fill_by_rows(const Grid& grid, int outer, double* end_scores) {
                 if (self > best) best = self, from = 3;
                 if (in.high_value[l] > best) best = in.high_value[l], from = in.high_from[l];
                 s3[l] = best;
-                words[l] = (words[l] & ~(kUnset3 << 9)) | (static_cast<std::uint32_t>(from) << 9);
+                words[l] = with_pointer(words[l], 3, static_cast<std::uint32_t>(from));
             }
             std::uint8_t* packed = grid.cell(i, j, 0);
-            for (std::int64_t l = 0; l <= len[2]; ++l) store_word(packed + 3 * l, words[l]);
+            for (std::int64_t l = 0; l <= len[2]; ++l) pack_word(packed + kWordBytes * l, words[l]);
         }
         std::swap(prev, cur);
     }
@@ -294,7 +278,7 @@ bool fill_by_cells(const Grid& grid, double* end_scores) {
                     double best = kNegInf;
                     int best_p = -1;
                     if (i >= d1 && j >= d2 && l >= d3) {
-                        const double pair = state_pair_score(k, t12, t13, t23);
+                        const double pair = state_pair_score(k, 0.0, t12, t13, t23);
                         double* base = d3 ? prev : cur;
                         for (int p = 0; p < kStates; ++p) {
                             const double candidate = (*at(base, p, i - d1, j - d2) + pair) + gk[k][p];
@@ -305,16 +289,14 @@ bool fill_by_cells(const Grid& grid, double* end_scores) {
                         }
                     }
                     *at(cur, k, i, j) = best;
-                    if (best_p >= 0) {
-                        word = (word & ~(kUnset3 << (3 * k))) | (static_cast<std::uint32_t>(best_p) << (3 * k));
-                    }
+                    if (best_p >= 0) word = with_pointer(word, k, static_cast<std::uint32_t>(best_p));
                 }
                 if (i == 0 && j == 0 && l == 0) {
                     for (int k = 0; k < kStates; ++k) *at(cur, k, 0, 0) = kNegInf;
                     *at(cur, 0, 0, 0) = 0.0;
                     word = kAllUnset & ~kUnset3;  // state 0 at the origin: pointer 0
                 }
-                store_word(grid.cell(i, j, l), word);
+                pack_word(grid.cell(i, j, l), word);
             }
         }
         std::swap(prev, cur);
@@ -356,11 +338,6 @@ Expected<ThreeWayResult> align(std::string_view seq1, std::string_view seq2, std
         return kCapacityOverflow;
     }
     const std::int64_t w2 = len[1] + 1, w3 = len[2] + 1;
-    auto cell_index = [&](std::int64_t i, std::int64_t j, std::int64_t l) {
-        return (static_cast<std::uint64_t>(i) * static_cast<std::uint64_t>(w2) + static_cast<std::uint64_t>(j)) *
-                   static_cast<std::uint64_t>(w3) +
-               static_cast<std::uint64_t>(l);
-    };
 
     // Every cell takes the first maximum over its predecessors in their fixed order, so
     // any order that visits predecessors first gives the same values and pointers; the
@@ -371,12 +348,12 @@ Expected<ThreeWayResult> align(std::string_view seq1, std::string_view seq2, std
     // goes outside instead and the cells are computed one by one over (i, j) planes.
     const Layout layout = choose_layout(len, n_cells);
     std::uint64_t working = 0;
-    if (!checked_mul(n_cells, 3, &working) || !checked_add(working, layout.bytes, &working) ||
+    if (!checked_mul(n_cells, kWordBytes, &working) || !checked_add(working, layout.bytes, &working) ||
         !checked_add(working, 4 * static_cast<std::uint64_t>(len[0] + len[1] + len[2] + 3), &working)) {
         return kCapacityOverflow;
     }
     if (!admit(working)) return memory_error(working);
-    Buffer<std::uint8_t> pointers = allocate<std::uint8_t>(3 * n_cells);
+    Buffer<std::uint8_t> pointers = allocate<std::uint8_t>(kWordBytes * n_cells);
     if (!pointers) return memory_error(working);
 
     // Upper-cased working copies.
@@ -456,9 +433,7 @@ Expected<ThreeWayResult> align(std::string_view seq1, std::string_view seq2, std
     std::int64_t pos[3] = {len[0], len[1], len[2]};
     int state = end_state;
     while (true) {
-        const std::uint8_t* packed = pointers.get() + 3 * cell_index(pos[0], pos[1], pos[2]);
-        const std::uint32_t word = packed[0] | (packed[1] << 8) | (static_cast<std::uint32_t>(packed[2]) << 16);
-        const std::uint32_t p = (word >> (3 * state)) & kUnset3;
+        const std::uint32_t p = pointer_of(load_word(grid.cell(pos[0], pos[1], pos[2])), state);
         if (p == kUnset3) return kUnsetPointer3d;
         for (int str = 0; str < 3; ++str) {
             if (gaps(state, str)) {

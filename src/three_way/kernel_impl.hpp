@@ -15,6 +15,8 @@ namespace vorn::three_way::KERNEL_NS {
 namespace {
 
 using namespace vorn::KERNEL_NS;  // the lane types and operations
+// A vector at l <= hi <= len3 reaches l + kWidth - 1 <= len3 + kLanes - 1, inside the
+// row of len3 + 1 + kLanes entries; loads of predecessors start at l - 1 >= lo - 1 >= 1.
 static_assert(kWidth <= kLanes);
 
 // The best of the candidates from states `first`..`last` for state 3 at each lane's l,
@@ -43,14 +45,7 @@ void fill_row(const RowInput& in) {
                 store(in.out[k] + l, splat(kNegInf));
                 continue;
             }
-            VecD pair;
-            switch (k) {
-                case 0: pair = ((zero + in.t12) + t13) + t23; break;
-                case 1: pair = zero + t23; break;
-                case 2: pair = zero + t13; break;
-                case 4: pair = zero + in.t12; break;
-                default: pair = zero; break;
-            }
+            const VecD pair = state_pair_score(k, zero, in.t12, t13, t23);
             const std::int64_t at = l - ((k & 4) ? 0 : 1);  // l - d3
             VecD best = splat(kNegInf);
             VecI from = splat_i(kUnset3);
@@ -58,7 +53,7 @@ void fill_row(const RowInput& in) {
                 offer((load<VecD>(in.pred[k][p] + at) + pair) + in.gap[k][p], p, best, from);
             }
             store(in.out[k] + l, best);
-            word = (word & splat_i(~(std::int64_t{kUnset3} << (3 * k)))) | (from << (3 * k));
+            word = (word & splat_i(~(std::int64_t{kUnset3} << field_shift(k)))) | (from << field_shift(k));
         }
         store(in.words + l, __builtin_convertvector(word, VecU32));
     }
