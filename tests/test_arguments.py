@@ -7,6 +7,7 @@ import types
 import pytest
 
 import vorn_rust_native as vrn
+from reference import fake_numpy, raised
 
 np = pytest.importorskip("numpy")
 
@@ -22,16 +23,8 @@ TABLE_ERROR = (ValueError, "score_matrix keys must be single characters")
 CONV = "argument '{}': '{}' object cannot be converted to '{}'"
 
 
-def raised(fn, args, kwargs):
-    try:
-        fn(*args, **kwargs)
-    except BaseException as e:  # noqa: BLE001
-        return e
-    raise AssertionError("no exception raised")
-
-
 def check(fn, args, kwargs, exc_type, message):
-    e = raised(fn, args, kwargs)
+    e = raised(fn, *args, **kwargs)
     assert type(e) is exc_type, repr(e)
     assert str(e) == message
     return e
@@ -39,11 +32,11 @@ def check(fn, args, kwargs, exc_type, message):
 
 def host_float(value, name):
     """The interpreter's own float-conversion error, prefixed when it is a TypeError."""
-    e = raised(math.fabs, (value,), {})  # math.fabs converts with the same host routine
+    e = raised(math.fabs, value)  # math.fabs converts with the same host routine
     return (TypeError, f"argument '{name}': {e}") if type(e) is TypeError else (type(e), str(e))
 
 
-SURROGATE = (UnicodeEncodeError, str(raised(str.encode, ("A\ud800",), {})))
+SURROGATE = (UnicodeEncodeError, str(raised(str.encode, "A\ud800")))
 
 
 class Outer:
@@ -76,12 +69,6 @@ class Raising:
         raise self.exc from self.cause
 
     __index__ = __float__
-
-
-def fake_numpy(name, **ns):
-    c = type(name, (), ns)
-    c.__module__ = "numpy"
-    return c()
 
 
 # --------------------------------------------------------------------------- matching
@@ -231,7 +218,7 @@ def _accepted():
 
 @pytest.mark.parametrize("fn, args, kwargs", list(_accepted()))
 def test_accepted_values_reach_the_table_build(fn, args, kwargs):
-    e = raised(fn, args, {"score_matrix": BAD_TABLE, **kwargs})  # the table is the first thing left to fail
+    e = raised(fn, *args, **{"score_matrix": BAD_TABLE, **kwargs})  # the table is the first thing left to fail
     assert (type(e), str(e)) == TABLE_ERROR
 
 
@@ -281,7 +268,7 @@ class SubTypeError(TypeError):
                                  KeyboardInterrupt("stop")], ids=lambda e: type(e).__name__)
 @pytest.mark.parametrize("fn, args, kwargs, param", SITES, ids=SITE_IDS)
 def test_other_errors_propagate_unchanged(fn, args, kwargs, param, exc):
-    assert raised(fn, args, {**kwargs, param: Raising(exc)}) is exc
+    assert raised(fn, *args, **{**kwargs, param: Raising(exc)}) is exc
 
 
 # --------------------------------------------------------------------------- error order

@@ -7,13 +7,13 @@ import threading
 import pytest
 
 import vorn_rust_native as vrn
-from reference import raised
+from reference import fake_numpy, internal_error_class, raised
 
 nw, batch, nw3 = vrn.needleman_wunsch, vrn.needleman_wunsch_batch, vrn.needleman_wunsch_3d
 M = {a: {b: (2.0 if a == b else -1.0) for b in "ACGT"} for a in "ACGT"}
 
 
-InternalError = type(raised(nw3, *["A" * 2**21] * 3, score_matrix={}))
+InternalError = internal_error_class()
 
 
 def check(e, exc_type, message):
@@ -175,7 +175,7 @@ BOOM = ValueError("boom")
 ])
 def test_fake_numpy_booleans(caller, attrs, outcome):
     call, name = FLAG_CALLS[caller]
-    flag = type("bool_", (), {"__module__": "numpy", **attrs})()
+    flag = fake_numpy("bool_", **attrs)
     if outcome is None:
         call(flag)
     elif outcome is BOOM:

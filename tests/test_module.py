@@ -9,6 +9,7 @@ import weakref
 import pytest
 
 import vorn_rust_native as vrn
+from reference import raised
 
 NAMES = ["RustScoreScaler", "make_rust_score_scaler", "needleman_wunsch", "needleman_wunsch_batch",
          "needleman_wunsch_3d"]
@@ -25,13 +26,6 @@ SIGNATURES = {
 }
 FULL_NAME = "vorn_rust_native.RustScoreScaler"
 
-
-def raised(fn, *args):
-    try:
-        fn(*args)
-    except BaseException as e:  # noqa: BLE001
-        return e
-    raise AssertionError("no exception raised")
 
 
 def test_registration_order_and_module_doc():

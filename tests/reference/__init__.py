@@ -87,3 +87,15 @@ def raised(fn, *args, **kwargs):
     except BaseException as e:  # noqa: BLE001
         return e
     raise AssertionError("no exception raised")
+
+
+def internal_error_class():
+    """The module's internal-error class, which it does not export: the error of a
+    three-way grid whose size overflows 64-bit arithmetic."""
+    import vorn_rust_native
+    return type(raised(vorn_rust_native.needleman_wunsch_3d, *["A" * 2**21] * 3, score_matrix={}))
+
+
+def fake_numpy(name, **namespace):
+    """An instance of a class that poses as one of numpy's (its __module__ is "numpy")."""
+    return type(name, (), {"__module__": "numpy", **namespace})()
