@@ -12,7 +12,7 @@ import pytest
 from hypothesis import given, settings
 
 import vorn_rust_native as vrn
-from reference import assert_same_outcome, module_outcome, reference_outcome, three_way
+from reference import UNDER_ASAN, assert_same_outcome, module_outcome, reference_outcome, three_way
 from test_differential import gap_scores, score_matrices, sequences, three_way_flags
 
 M = {a: {b: (2.0 if a == b else -1.0) for b in "ACGT"} for a in "ACGT"}
@@ -43,6 +43,10 @@ def test_three_way_fill_orders_match_reference(outer, s1, s2, s3, matrix, go, ge
     assert_same_outcome(got, reference_outcome(three_way, s1, s2, s3, **kwargs))
 
 
+limited = pytest.mark.skipif(UNDER_ASAN, reason="AddressSanitizer reserves terabytes of address space,"
+                             " so an address-space limit cannot be set for it")
+
+
 def run(script, limit_bytes=None):
     """Runs `script` in a subprocess, under an address-space limit above what it has at start."""
     prelude = "import resource, vorn_rust_native as vrn\n"
@@ -62,6 +66,7 @@ THIN = ["('', 'A' * 2_000_000, '')", "('', '', 'A' * 2_000_000)", "('A' * 2_000_
         "('AC' * 500_000, '', 'G')", "('', 'G', 'AC' * 500_000)"]
 
 
+@limited
 @pytest.mark.parametrize("lengths", THIN)
 def test_thin_three_way_grids_fit_the_same_cap(lengths):
     # 3 bytes of pointers per cell, 2,000,001 cells; the planes must stay small.
@@ -74,6 +79,7 @@ def test_thin_three_way_grids_fit_the_same_cap(lengths):
     assert float(out) <= 0.0
 
 
+@limited
 def test_twenty_thousand_squared_fits_in_one_and_a_half_gigabytes():
     out = run("""
         import random

@@ -8,14 +8,12 @@ import sys
 import pytest
 
 import vorn_rust_native as vrn
-from reference import internal_error_class
+from reference import UNDER_ASAN, internal_error_class
 
 nw, batch, nw3 = vrn.needleman_wunsch, vrn.needleman_wunsch_batch, vrn.needleman_wunsch_3d
 CALLS = 2000
 # Under AddressSanitizer freed memory sits in quarantine and Python's allocator is
 # bypassed, so only the reference counts are meaningful there.
-with open("/proc/self/maps") as maps:
-    UNDER_ASAN = "libasan" in maps.read()
 LONG = 30 if UNDER_ASAN else 200  # long enough that a leaked grid shows in RSS
 
 

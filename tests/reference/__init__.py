@@ -12,6 +12,10 @@ from . import nw
 
 INTERNAL_ERROR_MESSAGE = "Python API call failed"
 
+# Whether this process runs the AddressSanitizer build (its runtime is preloaded).
+with open("/proc/self/maps") as _maps:
+    UNDER_ASAN = "libasan" in _maps.read()
+
 
 def pairwise(seq1, seq2, *, score_matrix, gap_open=-5.0, gap_extend=-1.0,
              seq1_left_free=False, seq1_right_free=False, seq2_left_free=False,
