@@ -37,7 +37,7 @@ PyObject* needleman_wunsch_batch(PyObject*, PyObject* args, PyObject* kwargs) {
 
     std::vector<SeqPair> pairs = std::move(c.pairs);
     std::uint64_t cells = 0;
-    for (const SeqPair& p : pairs) cells += (p.first.size() + 1) * static_cast<std::uint64_t>(p.second.size() + 1);
+    for (const SeqPair& p : pairs) cells = saturating_add(cells, grid_cells({p.first.size(), p.second.size()}));
 
     std::vector<PairwiseResult> results;
     std::optional<EngineError> failure;

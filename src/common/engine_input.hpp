@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <limits>
 #include <optional>
 
@@ -50,6 +51,21 @@ inline GapScores derive_gap_scores(const AlignmentOptions& o) noexcept {
 // a-z become A-Z; every other byte (including '-' and bytes >= 0x80) is unchanged.
 inline constexpr std::uint8_t upper_ascii(std::uint8_t b) noexcept {
     return (b >= 'a' && b <= 'z') ? static_cast<std::uint8_t>(b - 0x20) : b;
+}
+
+// The number of cells of a grid over strings of these lengths, (len + 1) multiplied,
+// saturating at the largest value instead of wrapping.
+inline constexpr std::uint64_t grid_cells(std::initializer_list<std::uint64_t> lengths) noexcept {
+    std::uint64_t cells = 1;
+    for (std::uint64_t len : lengths) {
+        if (len == ~std::uint64_t{0} || __builtin_mul_overflow(cells, len + 1, &cells)) return ~std::uint64_t{0};
+    }
+    return cells;
+}
+
+// a + b, saturating.
+inline constexpr std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) noexcept {
+    return __builtin_add_overflow(a, b, &a) ? ~std::uint64_t{0} : a;
 }
 
 // The end rules, per string and coordinate x (0..len) along it. A gap column at x that

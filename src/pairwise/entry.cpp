@@ -44,7 +44,7 @@ PyObject* needleman_wunsch(PyObject*, PyObject* args, PyObject* kwargs) {
     AlignmentOptions options;
     if (!prepare_alignment<P>(kSignature, args, kwargs, &c, &table, &options)) return nullptr;
     const std::string_view seq1 = c.text(P::Seq1), seq2 = c.text(P::Seq2);
-    const std::uint64_t cells = (seq1.size() + 1) * static_cast<std::uint64_t>(seq2.size() + 1);
+    const std::uint64_t cells = grid_cells({seq1.size(), seq2.size()});
     auto result = run_engine(cells, [&] { return needleman_wunsch_core(seq1, seq2, table, options); });
     if (!result) {
         raise_engine_error(result.error(), CallSite{"needleman_wunsch", {seq1.size() + 1, seq2.size() + 1}, 2});

@@ -59,11 +59,7 @@ PyObject* needleman_wunsch_3d(PyObject*, PyObject* args, PyObject* kwargs) {
     AlignmentOptions options;
     if (!prepare_alignment<P>(kSignature, args, kwargs, &c, &table, &options)) return nullptr;
     const std::string_view s1 = c.text(P::Seq1), s2 = c.text(P::Seq2), s3 = c.text(P::Seq3);
-    std::uint64_t cells = 0;
-    if (__builtin_mul_overflow(s1.size() + 1, s2.size() + 1, &cells) ||
-        __builtin_mul_overflow(cells, s3.size() + 1, &cells)) {
-        cells = ~std::uint64_t{0};
-    }
+    const std::uint64_t cells = grid_cells({s1.size(), s2.size(), s3.size()});
     auto result = run_engine(cells, [&] { return needleman_wunsch_3d_core(s1, s2, s3, table, options); });
     if (!result) {
         raise_engine_error(result.error(),
