@@ -53,10 +53,12 @@ class Pairs(list):
 
 CASES = {
     # Another thread replaces a string in the shared keyword dict while the engine runs
-    # without the lock.
+    # without the lock (or, on a slow run, before the call reads the dict: then the call
+    # aligns the replacement).
     "methodcaller-pairwise": """
         long = "ACGT" * 1_000_000
         expected = vrn.needleman_wunsch("AC", "ACGT" * 1_000_000, score_matrix=M)
+        replaced = vrn.needleman_wunsch("AC", "C", score_matrix=M)
         caller = operator.methodcaller("needleman_wunsch", "AC", seq2=long, score_matrix=M)
         shared = caller.__reduce__()[0].keywords
         del long
@@ -67,6 +69,7 @@ CASES = {
     "methodcaller-3d": """
         long = "ACGT" * 500_000
         expected = vrn.needleman_wunsch_3d("A", "C", "ACGT" * 500_000, score_matrix=M)
+        replaced = vrn.needleman_wunsch_3d("A", "C", "C", score_matrix=M)
         caller = operator.methodcaller("needleman_wunsch_3d", "A", "C", seq3=long, score_matrix=M)
         shared = caller.__reduce__()[0].keywords
         del long
@@ -77,6 +80,7 @@ CASES = {
     "object-call-pairwise": """
         kwargs = {"seq2": "ACGT" * 1_000_000, "score_matrix": M}
         expected = vrn.needleman_wunsch("AC", "ACGT" * 1_000_000, score_matrix=M)
+        replaced = vrn.needleman_wunsch("AC", "C", score_matrix=M)
         t = later(lambda: kwargs.__setitem__("seq2", "C"))
         got = call(vrn.needleman_wunsch, ("AC",), kwargs)
         t.join()
@@ -136,7 +140,7 @@ CASES = {
 @pytest.mark.parametrize("case", sorted(CASES))
 def test_call_aligns_the_arguments_it_was_given(case):
     script = PRELUDE + textwrap.dedent(CASES[case]) + """
-assert got == expected, (got[:3], expected[:3])
+assert got == expected or got == globals().get("replaced"), (got[:3], expected[:3])
 print("same")
 """
     done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=300,
