@@ -8,6 +8,7 @@
 #include <memory>
 #include <new>
 
+#include <sys/mman.h>
 #include <unistd.h>
 
 namespace vorn {
@@ -40,6 +41,10 @@ inline std::uint64_t physical_memory() noexcept {
     return bytes;
 }
 
+inline constexpr std::uint64_t kHugePage = std::uint64_t{2} << 20;
+// Buffers from this size on are aligned to huge pages and advised to use them.
+inline constexpr std::uint64_t kHugePageMinimum = std::uint64_t{16} << 20;
+
 // Uninitialised storage for `count` elements, or null when the size overflows or the
 // memory cannot be obtained.
 template <class T>
@@ -50,7 +55,16 @@ Buffer<T> allocate(std::uint64_t count) noexcept {
         return Buffer<T>();
     }
     if (bytes == 0) bytes = sizeof(T);
-    return Buffer<T>(static_cast<T*>(std::malloc(static_cast<std::size_t>(bytes))));
+    if (bytes < kHugePageMinimum) return Buffer<T>(static_cast<T*>(std::malloc(static_cast<std::size_t>(bytes))));
+    // A large buffer on huge-page boundaries, with the kernel asked to back it with huge
+    // pages: far fewer page faults when the engine first touches it. Where that is not
+    // supported the advice is ignored and ordinary pages serve.
+    const std::uint64_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+    void* p = std::aligned_alloc(static_cast<std::size_t>(kHugePage), static_cast<std::size_t>(rounded));
+#ifdef MADV_HUGEPAGE
+    if (p) madvise(p, static_cast<std::size_t>(rounded), MADV_HUGEPAGE);
+#endif
+    return Buffer<T>(static_cast<T*>(p));
 }
 
 // A growable scratch buffer that keeps its storage between uses (the batch reuses one
