@@ -73,6 +73,9 @@ void raise_engine_error(const EngineError& e) {
         case ErrorKind::Memory:
             PyErr_NoMemory();
             return;
+        case ErrorKind::Interrupted:  // a signal handler's exception is already set
+            if (!PyErr_Occurred()) raise_internal("stopped without an exception");
+            return;
     }
 }
 

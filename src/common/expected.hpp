@@ -11,6 +11,7 @@ enum class ErrorKind {
     Value,     // ValueError with the message
     Internal,  // the module's internal-error exception with the message
     Memory,    // MemoryError: working memory could not be obtained
+    Interrupted,  // stopped through its Interruption: the caller already holds the reason
 };
 
 struct EngineError {
@@ -35,5 +36,6 @@ class Expected {
 
 inline constexpr EngineError kCapacityOverflow{ErrorKind::Internal, "capacity overflow"};
 inline constexpr EngineError kOutOfMemory{ErrorKind::Memory, "out of memory"};
+inline constexpr EngineError kInterrupted{ErrorKind::Interrupted, "interrupted"};
 
 }  // namespace vorn

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "arguments/arguments.hpp"
+#include "arguments/gil.hpp"
 #include "arguments/py_ref.hpp"
 #include "pairwise/entry.hpp"
 #include "scaler/scaler_type.hpp"
@@ -61,6 +62,7 @@ bool add_to_module(PyObject* module, PyObject* name, PyObject* value) {
 }
 
 bool module_body(PyObject* module) {
+    if (!find_signal_thread()) return false;
     PyTypeObject* type = scaler_type();
     if (!type) {
         PyObject *t = nullptr, *v = nullptr, *tb = nullptr;

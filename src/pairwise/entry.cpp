@@ -37,7 +37,9 @@ PyObject* needleman_wunsch(PyObject*, PyObject* args, PyObject* kwargs) {
     if (!prepare_alignment(kSignature, args, kwargs, 4, &c, &table, &options)) return nullptr;
     const std::string_view seq1 = c.strings[0], seq2 = c.strings[1];
     const std::uint64_t cells = (seq1.size() + 1) * static_cast<std::uint64_t>(seq2.size() + 1);
-    auto result = run_engine(cells, [&] { return needleman_wunsch_core(seq1, seq2, table, options); });
+    auto result = run_engine(cells, [&](Interruption& interruption) {
+        return needleman_wunsch_core(seq1, seq2, table, options, interruption);
+    });
     if (!result) {
         raise_engine_error(result.error());
         return nullptr;

@@ -25,6 +25,9 @@ using three_way::kStates;
 using three_way::kUnset3;
 constexpr double kNegInf = -std::numeric_limits<double>::infinity();
 constexpr EngineError kUnsetPointer3d{ErrorKind::Value, "unset pointer encountered during 3D traceback"};
+// A cell of seven states and 49 transitions costs about as much as this many cells of the
+// pairwise fill (the unit of an Interruption's countdown).
+constexpr std::int64_t kCellWeight = 8;
 
 constexpr bool gaps(int state, int s) { return (state >> s) & 1; }
 
@@ -45,15 +48,16 @@ three_way::RowFn pick_row_kernel() {
 }
 
 Expected<ThreeWayResult> align(std::string_view seq1, std::string_view seq2, std::string_view seq3,
-                               const ScoreTable& table, const AlignmentOptions& options);
+                               const ScoreTable& table, const AlignmentOptions& options,
+                               Interruption& interruption);
 
 }  // namespace
 
 Expected<ThreeWayResult> needleman_wunsch_3d_core(std::string_view seq1, std::string_view seq2,
                                                   std::string_view seq3, const ScoreTable& table,
-                                                  const AlignmentOptions& options) {
+                                                  const AlignmentOptions& options, Interruption& interruption) {
     try {  // the strings and vectors can fail to grow; nothing else throws
-        return align(seq1, seq2, seq3, table, options);
+        return align(seq1, seq2, seq3, table, options, interruption);
     } catch (const std::bad_alloc&) {
         return kOutOfMemory;
     }
@@ -62,7 +66,8 @@ Expected<ThreeWayResult> needleman_wunsch_3d_core(std::string_view seq1, std::st
 namespace {
 
 Expected<ThreeWayResult> align(std::string_view seq1, std::string_view seq2, std::string_view seq3,
-                               const ScoreTable& table, const AlignmentOptions& options) {
+                               const ScoreTable& table, const AlignmentOptions& options,
+                               Interruption& interruption) {
     const std::int64_t len[3] = {static_cast<std::int64_t>(seq1.size()), static_cast<std::int64_t>(seq2.size()),
                                  static_cast<std::int64_t>(seq3.size())};
 
@@ -164,6 +169,7 @@ Expected<ThreeWayResult> align(std::string_view seq1, std::string_view seq2, std
             for (std::int64_t l = 1; l <= len[2]; ++l) t13[l] = table.at(byte(0, i - 1), byte(2, l - 1));
         }
         for (std::int64_t j = 0; j <= len[1]; ++j) {
+            if (interruption.tick(kCellWeight * w3)) return kInterrupted;
             const std::uint8_t c2 = cls[1][static_cast<std::size_t>(j)];
             const double t12 = (i >= 1 && j >= 1) ? table.at(byte(0, i - 1), byte(1, j - 1)) : 0.0;
             const double* t23 = pair_rows.get() + j * row;

@@ -56,7 +56,9 @@ PyObject* needleman_wunsch_3d(PyObject*, PyObject* args, PyObject* kwargs) {
         __builtin_mul_overflow(cells, s3.size() + 1, &cells)) {
         cells = ~std::uint64_t{0};
     }
-    auto result = run_engine(cells, [&] { return needleman_wunsch_3d_core(s1, s2, s3, table, options); });
+    auto result = run_engine(cells, [&](Interruption& interruption) {
+        return needleman_wunsch_3d_core(s1, s2, s3, table, options, interruption);
+    });
     if (!result) {
         raise_engine_error(result.error());
         return nullptr;
