@@ -27,6 +27,9 @@ bool on_signal_thread();
 // a handler raised; the exception is then set for the call to return.
 class SignalCheck {
   public:
+    SignalCheck() noexcept = default;
+    SignalCheck(const SignalCheck&) = delete;  // the hook points at this object
+    SignalCheck& operator=(const SignalCheck&) = delete;
     const InterruptHook* hook() const noexcept { return &hook_; }
     void release() noexcept { state_ = PyEval_SaveThread(); }
     void restore() noexcept { PyEval_RestoreThread(state_); }

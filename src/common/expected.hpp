@@ -8,9 +8,9 @@
 namespace vorn {
 
 enum class ErrorKind {
-    Value,     // ValueError with the message
-    Internal,  // the module's internal-error exception with the message
-    Memory,    // MemoryError: working memory could not be obtained
+    Value,        // ValueError with the message
+    Internal,     // the module's internal-error exception with the message
+    Memory,       // MemoryError: working memory could not be obtained
     Interrupted,  // stopped through its Interruption: the caller already holds the reason
 };
 

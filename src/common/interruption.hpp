@@ -16,7 +16,8 @@ struct InterruptHook {
 // that cannot be interrupted pays one subtraction per diagonal or row.
 class Interruption {
   public:
-    // About ten milliseconds of pairwise fill on the vector kernels.
+    // A few milliseconds of pairwise fill on the vector kernels, some tens on the
+    // portable one.
     static constexpr std::int64_t kCellsPerCheck = std::int64_t{1} << 22;
 
     Interruption() noexcept = default;
