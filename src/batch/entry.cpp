@@ -1,6 +1,7 @@
 // needleman_wunsch_batch: one score table and one set of options for many pairs,
-// aligned in input order, all or nothing. The pairs are copied out of Python first, so
-// the alignments run without the interpreter lock; one workspace serves every pair.
+// aligned in input order, all or nothing (an interrupted batch returns nothing). The pairs
+// are copied out of Python first, so the alignments run without the interpreter lock; one
+// workspace serves every pair.
 #include <new>
 #include <optional>
 #include <vector>
@@ -43,16 +44,22 @@ PyObject* needleman_wunsch_batch(PyObject*, PyObject* args, PyObject* kwargs) {
     std::optional<EngineError> failure;
     std::optional<std::size_t> failed;  // the index of the pair that failed, if any
     CallSite site{"needleman_wunsch_batch", {0, 0}, 0};
-    run_engine(cells, [&] {
+    run_engine(cells, [&](Interruption& interruption) {
         try {  // the result records can fail to grow
             results.reserve(pairs.size());
             PairwiseWorkspace workspace;
             for (SeqPair& p : pairs) {
+                // One countdown for the whole batch, so that many small pairs are checked
+                // as often as one long one; each pair's preparation counts as well.
+                if (interruption.tick(static_cast<std::int64_t>(p.first.size() + p.second.size()) + 1)) {
+                    failure = kInterrupted;
+                    return 0;
+                }
                 failed = results.size();
                 site.sides[0] = p.first.size() + 1;
                 site.sides[1] = p.second.size() + 1;
                 site.n_sides = 2;
-                auto r = needleman_wunsch_core(p.first, p.second, table, options, workspace);
+                auto r = needleman_wunsch_core(p.first, p.second, table, options, workspace, interruption);
                 if (!r) {
                     failure = r.error();
                     return 0;

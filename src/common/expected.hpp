@@ -9,9 +9,10 @@
 namespace vorn {
 
 enum class ErrorKind {
-    Value,     // ValueError with the message
-    Internal,  // the module's internal-error exception with the message
-    Memory,    // MemoryError: working memory could not be obtained
+    Value,        // ValueError with the message
+    Internal,     // the module's internal-error exception with the message
+    Memory,       // MemoryError: working memory could not be obtained
+    Interrupted,  // stopped through its Interruption: the caller already holds the reason
 };
 
 struct EngineError {
@@ -37,6 +38,7 @@ class Expected {
 
 inline constexpr EngineError kCapacityOverflow{ErrorKind::Internal, "capacity overflow"};
 inline constexpr EngineError kOutOfMemory{ErrorKind::Memory, "out of memory"};
+inline constexpr EngineError kInterrupted{ErrorKind::Interrupted, "interrupted"};
 
 // MemoryError for a call whose working memory is `bytes`.
 inline constexpr EngineError memory_error(std::uint64_t bytes) noexcept {

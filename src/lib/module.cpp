@@ -9,6 +9,7 @@
 #include <string>
 
 #include "arguments/arguments.hpp"
+#include "arguments/gil.hpp"
 #include "arguments/py_ref.hpp"
 #include "pairwise/entry.hpp"
 #include "scaler/scaler_type.hpp"
@@ -74,6 +75,7 @@ bool add_to_module(PyObject* module, PyObject* name, PyObject* value) {
 }
 
 bool module_body(PyObject* module) {
+    if (!find_signal_thread()) return false;
     PyTypeObject* type = scaler_type();
     if (!type) {
         PyObject *t = nullptr, *v = nullptr, *tb = nullptr;

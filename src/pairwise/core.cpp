@@ -35,6 +35,9 @@ namespace {
 constexpr double kNegInf = -std::numeric_limits<double>::infinity();
 constexpr EngineError kUnsetPointer{ErrorKind::Value, "unset pointer encountered during traceback"};
 constexpr EngineError kInvalidState{ErrorKind::Value, "invalid state encountered during traceback"};
+// A traceback step reads a pointer byte far from the last one: it costs about as much as
+// this many cells of the fill.
+constexpr std::int64_t kTracebackStepCells = 16;
 
 pairwise::FillFn pick_fill(bool scaled) {
     switch (selected_kernel_isa()) {
@@ -49,15 +52,17 @@ pairwise::FillFn pick_fill(bool scaled) {
 }
 
 Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2, const ScoreTable& table,
-                               const AlignmentOptions& options, PairwiseWorkspace& workspace);
+                               const AlignmentOptions& options, PairwiseWorkspace& workspace,
+                               Interruption& interruption);
 
 }  // namespace
 
 Expected<PairwiseResult> needleman_wunsch_core(std::string_view seq1, std::string_view seq2,
-                                               const ScoreTable& table, const AlignmentOptions& options) {
+                                               const ScoreTable& table, const AlignmentOptions& options,
+                                               Interruption& interruption) {
     try {
         PairwiseWorkspace workspace;
-        return align(seq1, seq2, table, options, workspace);
+        return align(seq1, seq2, table, options, workspace, interruption);
     } catch (const std::bad_alloc&) {
         return kOutOfMemory;
     }
@@ -65,9 +70,9 @@ Expected<PairwiseResult> needleman_wunsch_core(std::string_view seq1, std::strin
 
 Expected<PairwiseResult> needleman_wunsch_core(std::string_view seq1, std::string_view seq2,
                                                const ScoreTable& table, const AlignmentOptions& options,
-                                               PairwiseWorkspace& workspace) {
+                                               PairwiseWorkspace& workspace, Interruption& interruption) {
     try {  // the strings can fail to grow; nothing else throws
-        return align(seq1, seq2, table, options, workspace);
+        return align(seq1, seq2, table, options, workspace, interruption);
     } catch (const std::bad_alloc&) {
         return kOutOfMemory;
     }
@@ -76,7 +81,8 @@ Expected<PairwiseResult> needleman_wunsch_core(std::string_view seq1, std::strin
 namespace {
 
 Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2, const ScoreTable& table,
-                               const AlignmentOptions& options, PairwiseWorkspace& workspace) {
+                               const AlignmentOptions& options, PairwiseWorkspace& workspace,
+                               Interruption& interruption) {
     auto& ws = workspace.storage();
     const std::int64_t n = static_cast<std::int64_t>(seq1.size());
     const std::int64_t m = static_cast<std::int64_t>(seq2.size());
@@ -181,6 +187,7 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2, con
     for (int t = 0; t < 9; ++t) in.diag[t] = diagonals + t * len_i + 1;
     in.pointers = pointers;
     in.offsets = offsets;
+    in.interruption = &interruption;
 
     const bool l1f = options.seq1_left_free, r1f = options.seq1_right_free;
     const bool l2f = options.seq2_left_free, r2f = options.seq2_right_free;
@@ -243,6 +250,7 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2, con
     // 4. Fill.
     double end[3];
     pick_fill(scaled)(in, end);
+    if (interruption.stopped()) return kInterrupted;
 
     // 5. End state and score at (n, m), with the closing terms of final gaps.
     const double end_m = end[0];
@@ -264,6 +272,7 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2, con
     a2.reserve(static_cast<std::size_t>(n + m));
     std::int64_t i = n, j = m;
     while (true) {
+        if (interruption.tick(kTracebackStepCells)) return kInterrupted;
         std::int64_t ni = i, nj = j;
         int shift = 0;
         switch (state) {

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "common/expected.hpp"
+#include "common/interruption.hpp"
 #include "common/pointers.hpp"
 #include "score_table/score_table.hpp"
 
@@ -37,11 +38,13 @@ class PairwiseWorkspace {
     std::unique_ptr<Storage> storage_;
 };
 
+// Both return kInterrupted as soon as `interruption` asks to stop.
 Expected<PairwiseResult> needleman_wunsch_core(std::string_view seq1, std::string_view seq2,
                                                const ScoreTable& table, const AlignmentOptions& options,
-                                               PairwiseWorkspace& workspace);
+                                               PairwiseWorkspace& workspace, Interruption& interruption);
 
 Expected<PairwiseResult> needleman_wunsch_core(std::string_view seq1, std::string_view seq2,
-                                               const ScoreTable& table, const AlignmentOptions& options);
+                                               const ScoreTable& table, const AlignmentOptions& options,
+                                               Interruption& interruption);
 
 }  // namespace vorn

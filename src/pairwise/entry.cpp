@@ -45,7 +45,9 @@ PyObject* needleman_wunsch(PyObject*, PyObject* args, PyObject* kwargs) {
     if (!prepare_alignment<P>(kSignature, args, kwargs, &c, &table, &options)) return nullptr;
     const std::string_view seq1 = c.text(P::Seq1), seq2 = c.text(P::Seq2);
     const std::uint64_t cells = grid_cells({seq1.size(), seq2.size()});
-    auto result = run_engine(cells, [&] { return needleman_wunsch_core(seq1, seq2, table, options); });
+    auto result = run_engine(cells, [&](Interruption& interruption) {
+        return needleman_wunsch_core(seq1, seq2, table, options, interruption);
+    });
     if (!result) {
         raise_engine_error(result.error(), CallSite{"needleman_wunsch", {seq1.size() + 1, seq2.size() + 1}, 2});
         return nullptr;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "common/interruption.hpp"
 #include "common/pointers.hpp"
 
 namespace vorn::pairwise {
@@ -41,9 +42,11 @@ struct FillInput {
     double* diag[9];
     std::uint8_t* pointers;        // one byte per cell, diagonal by diagonal
     const std::uint64_t* offsets;  // first cell of each anti-diagonal in `pointers`
+    Interruption* interruption;    // ticked once per diagonal
 };
 
-// Fills every cell and returns the scores of the three states at (n, m).
+// Fills every cell and returns the scores of the three states at (n, m); returns early,
+// with `end` unset, when the interruption asks to stop.
 using FillFn = void (*)(const FillInput&, double end[3]);
 
 namespace kernel_generic {

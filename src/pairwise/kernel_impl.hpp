@@ -98,6 +98,7 @@ void fill(const FillInput& in, double end[3]) {
         const std::int64_t lo = d > m ? d - m : 0;
         const std::int64_t hi = d < n ? d : n;
         const std::int64_t kbase = m - d;  // k = m - j = kbase + i
+        if (in.interruption->tick(hi - lo + 1)) return;
         std::uint8_t* out = in.pointers + in.offsets[d] - lo;
         for (std::int64_t i = lo; i <= hi; i += kWidth) {
             const std::int64_t k = kbase + i;

@@ -30,6 +30,9 @@ using three_way::pointer_of;
 using three_way::state_pair_score;
 using three_way::with_pointer;
 constexpr EngineError kUnsetPointer3d{ErrorKind::Value, "unset pointer encountered during 3D traceback"};
+// A cell of seven states and 49 transitions costs about as much as this many cells of the
+// pairwise fill (the unit of an Interruption's countdown).
+constexpr std::int64_t kCellWeight = 8;
 
 constexpr bool gaps(int state, int s) { return (state >> s) & 1; }
 
@@ -71,6 +74,8 @@ struct Grid {
     }
 };
 
+enum class FillStatus { Done, OutOfMemory, Interrupted };
+
 // The fill order: rows along the third string with string `outer` (0 or 1) outermost,
 // or (outer == 2) the third string outermost, cell by cell; `bytes` is the memory of
 // its score planes and rows.
@@ -101,7 +106,7 @@ Layout choose_layout(const std::int64_t* len, std::uint64_t n_cells) {
 // Rows along l, string `outer` outermost and the other of the first two in the middle;
 // two planes of scores (outer coordinate - 1 and current), rows indexed by the middle
 // coordinate. False when memory runs out.
-bool fill_by_rows(const Grid& grid, int outer, double* end_scores) {
+FillStatus fill_by_rows(const Grid& grid, int outer, double* end_scores, Interruption& interruption) {
     const std::int64_t* len = grid.len;
     const int middle = 1 - outer;
     const std::int64_t row = len[2] + 1 + kLanes;
@@ -114,7 +119,7 @@ bool fill_by_rows(const Grid& grid, int outer, double* end_scores) {
     Buffer<double> pair_rows = allocate<double>(static_cast<std::uint64_t>(wm + 1) * static_cast<std::uint64_t>(row));
     Buffer<double> state3_values = allocate<double>(2 * static_cast<std::uint64_t>(row));
     Buffer<std::int64_t> state3_from = allocate<std::int64_t>(2 * static_cast<std::uint64_t>(row));
-    if (!row_words || !planes || !pair_rows || !state3_values || !state3_from) return false;
+    if (!row_words || !planes || !pair_rows || !state3_values || !state3_from) return FillStatus::OutOfMemory;
     std::fill(planes.get(), planes.get() + n_planes * plane, kNegInf);
 
     // Pair scores by l against the third string: for every middle coordinate (row x of
@@ -144,6 +149,7 @@ bool fill_by_rows(const Grid& grid, int outer, double* end_scores) {
             for (std::int64_t l = 1; l <= len[2]; ++l) outer_pairs[l] = grid.pair(outer, xo, 2, l);
         }
         for (std::int64_t xm = 0; xm <= len[middle]; ++xm) {
+            if (interruption.tick(kCellWeight * (len[2] + 1))) return FillStatus::Interrupted;
             const std::int64_t i = outer == 0 ? xo : xm, j = outer == 0 ? xm : xo;
             const std::uint8_t c1 = grid.cls[0][static_cast<std::size_t>(i)];
             const std::uint8_t c2 = grid.cls[1][static_cast<std::size_t>(j)];
@@ -244,18 +250,18 @@ bool fill_by_rows(const Grid& grid, int outer, double* end_scores) {
     }
     // The last outer coordinate's plane is `prev` after the swap.
     for (int k = 0; k < kStates; ++k) end_scores[k] = at(prev, k, len[middle])[len[2]];
-    return true;
+    return FillStatus::Done;
 }
 
 // The third string outermost, then i, then j, one cell at a time by the scalar rule of
 // fill_by_rows; two planes of scores over (i, j) (l - 1 and l). For a long third
 // string against two short ones.
-bool fill_by_cells(const Grid& grid, double* end_scores) {
+FillStatus fill_by_cells(const Grid& grid, double* end_scores, Interruption& interruption) {
     const std::int64_t* len = grid.len;
     const std::int64_t wi = len[0] + 1, wj = len[1] + 1;
     const std::uint64_t plane = static_cast<std::uint64_t>(kStates) * static_cast<std::uint64_t>(wi * wj);
     Buffer<double> planes = allocate<double>(2 * plane);
-    if (!planes) return false;
+    if (!planes) return FillStatus::OutOfMemory;
     double* prev = planes.get();
     double* cur = planes.get() + plane;
     std::fill(prev, prev + 2 * plane, kNegInf);
@@ -265,6 +271,7 @@ bool fill_by_cells(const Grid& grid, double* end_scores) {
     for (std::int64_t l = 0; l <= len[2]; ++l) {
         const std::uint8_t c3 = grid.cls[2][static_cast<std::size_t>(l)];
         for (std::int64_t i = 0; i <= len[0]; ++i) {
+            if (interruption.tick(kCellWeight * (len[1] + 1))) return FillStatus::Interrupted;
             const std::uint8_t c1 = grid.cls[0][static_cast<std::size_t>(i)];
             const double t13 = (i >= 1 && l >= 1) ? grid.pair(0, i, 2, l) : 0.0;
             for (std::int64_t j = 0; j <= len[1]; ++j) {
@@ -302,11 +309,12 @@ bool fill_by_cells(const Grid& grid, double* end_scores) {
         std::swap(prev, cur);
     }
     for (int k = 0; k < kStates; ++k) end_scores[k] = *at(prev, k, len[0], len[1]);
-    return true;
+    return FillStatus::Done;
 }
 
 Expected<ThreeWayResult> align(std::string_view seq1, std::string_view seq2, std::string_view seq3,
-                               const ScoreTable& table, const AlignmentOptions& options);
+                               const ScoreTable& table, const AlignmentOptions& options,
+                               Interruption& interruption);
 
 }  // namespace
 
@@ -314,9 +322,9 @@ void force_three_way_outer(int outer) noexcept { g_forced_outer.store(outer, std
 
 Expected<ThreeWayResult> needleman_wunsch_3d_core(std::string_view seq1, std::string_view seq2,
                                                   std::string_view seq3, const ScoreTable& table,
-                                                  const AlignmentOptions& options) {
+                                                  const AlignmentOptions& options, Interruption& interruption) {
     try {  // the strings and vectors can fail to grow; nothing else throws
-        return align(seq1, seq2, seq3, table, options);
+        return align(seq1, seq2, seq3, table, options, interruption);
     } catch (const std::bad_alloc&) {
         return kOutOfMemory;
     }
@@ -325,7 +333,8 @@ Expected<ThreeWayResult> needleman_wunsch_3d_core(std::string_view seq1, std::st
 namespace {
 
 Expected<ThreeWayResult> align(std::string_view seq1, std::string_view seq2, std::string_view seq3,
-                               const ScoreTable& table, const AlignmentOptions& options) {
+                               const ScoreTable& table, const AlignmentOptions& options,
+                               Interruption& interruption) {
     const std::int64_t len[3] = {static_cast<std::int64_t>(seq1.size()), static_cast<std::int64_t>(seq2.size()),
                                  static_cast<std::int64_t>(seq3.size())};
 
@@ -403,8 +412,10 @@ Expected<ThreeWayResult> align(std::string_view seq1, std::string_view seq2, std
     }
 
     double end_scores[kStates];
-    const bool filled = layout.outer == 2 ? fill_by_cells(grid, end_scores) : fill_by_rows(grid, layout.outer, end_scores);
-    if (!filled) return memory_error(working);
+    const FillStatus filled = layout.outer == 2 ? fill_by_cells(grid, end_scores, interruption)
+                                                : fill_by_rows(grid, layout.outer, end_scores, interruption);
+    if (filled == FillStatus::OutOfMemory) return memory_error(working);
+    if (filled == FillStatus::Interrupted) return kInterrupted;
     const double C = g.close;
 
     // End state: each state's score plus C for every string it gaps whose right end is

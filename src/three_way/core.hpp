@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "common/expected.hpp"
+#include "common/interruption.hpp"
 #include "score_table/score_table.hpp"
 
 namespace vorn {
@@ -21,8 +22,9 @@ struct ThreeWayResult {
 // lengths). The order never changes a result, only the memory of the score planes.
 void force_three_way_outer(int outer) noexcept;
 
+// Returns kInterrupted as soon as `interruption` asks to stop.
 Expected<ThreeWayResult> needleman_wunsch_3d_core(std::string_view seq1, std::string_view seq2,
                                                   std::string_view seq3, const ScoreTable& table,
-                                                  const AlignmentOptions& options);
+                                                  const AlignmentOptions& options, Interruption& interruption);
 
 }  // namespace vorn

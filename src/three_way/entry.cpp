@@ -60,7 +60,9 @@ PyObject* needleman_wunsch_3d(PyObject*, PyObject* args, PyObject* kwargs) {
     if (!prepare_alignment<P>(kSignature, args, kwargs, &c, &table, &options)) return nullptr;
     const std::string_view s1 = c.text(P::Seq1), s2 = c.text(P::Seq2), s3 = c.text(P::Seq3);
     const std::uint64_t cells = grid_cells({s1.size(), s2.size(), s3.size()});
-    auto result = run_engine(cells, [&] { return needleman_wunsch_3d_core(s1, s2, s3, table, options); });
+    auto result = run_engine(cells, [&](Interruption& interruption) {
+        return needleman_wunsch_3d_core(s1, s2, s3, table, options, interruption);
+    });
     if (!result) {
         raise_engine_error(result.error(),
                            CallSite{"needleman_wunsch_3d", {s1.size() + 1, s2.size() + 1, s3.size() + 1}, 3});
