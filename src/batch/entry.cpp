@@ -7,6 +7,7 @@
 
 #include "arguments/gil.hpp"
 #include "arguments/py_ref.hpp"
+#include "arguments/traceback_pin.hpp"
 #include "pairwise/entry.hpp"
 #include "score_table/build_score_table.hpp"
 
@@ -27,6 +28,7 @@ PyObject* needleman_wunsch_batch(PyObject*, PyObject* args, PyObject* kwargs) {
     ScoreTable table;
     AlignmentOptions options;
     if (!prepare_alignment(kSignature, args, kwargs, 4, &c, &table, &options)) return nullptr;
+    read_traceback_pin(&options);
 
     std::vector<SeqPair> pairs = std::move(c.pairs);
     std::uint64_t cells = 0;

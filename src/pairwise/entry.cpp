@@ -4,6 +4,7 @@
 
 #include "arguments/gil.hpp"
 #include "arguments/py_ref.hpp"
+#include "arguments/traceback_pin.hpp"
 #include "score_table/build_score_table.hpp"
 
 namespace vorn {
@@ -35,6 +36,7 @@ PyObject* needleman_wunsch(PyObject*, PyObject* args, PyObject* kwargs) {
     ScoreTable table;
     AlignmentOptions options;
     if (!prepare_alignment(kSignature, args, kwargs, 4, &c, &table, &options)) return nullptr;
+    read_traceback_pin(&options);
     const std::string_view seq1 = c.strings[0], seq2 = c.strings[1];
     const std::uint64_t cells = (seq1.size() + 1) * static_cast<std::uint64_t>(seq2.size() + 1);
     auto result = run_engine(cells, [&] { return needleman_wunsch_core(seq1, seq2, table, options); });
