@@ -91,6 +91,20 @@ def test_block_edges_on_grid_edges(kernel, n, m, scaled):
 
 
 @pytest.mark.parametrize("kernel", KERNELS)
+@pytest.mark.parametrize("scaled", [False, True])
+def test_default_interval_on_a_larger_pair(kernel, scaled):
+    # Interval 0 leaves the block length to the engine (several blocks at this size).
+    rng = random.Random(7)
+    s1 = "".join(rng.choice("ACGT") for _ in range(1500))
+    s2 = "".join(rng.choice("ACGT") for _ in range(1100))
+    kwargs = dict(score_matrix=DNA, seq2_left_free=True, seq1_right_free=True)
+    if scaled:
+        kwargs["score_scaler_fn"] = vrn.make_rust_score_scaler(1.5, 1.0)
+    with pinned(kernel):
+        assert_paths_agree(s1, s2, [0, 257], **kwargs)
+
+
+@pytest.mark.parametrize("kernel", KERNELS)
 @pytest.mark.parametrize("k", [1, 2, 5, 9, 16, 33])
 def test_gap_across_block_edges(kernel, k):
     # A 40-column gap in the middle crosses many block edges; the closing term at its
