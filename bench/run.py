@@ -304,7 +304,7 @@ def bench_long(cfg):
             runs[kind] = json.loads(proc.stdout) if proc.returncode == 0 else {"error": proc.stderr[-200:]}
         full, capped = runs["long-full"], runs["long-capped"]
         cap = f"+{long_cap_extra(n) / 2**30:g} GiB cap"
-        for kind, label in (("long-full", "no cap (whole grid)"), ("long-capped", f"{cap} (checkpoints)")):
+        for kind, label in (("long-full", "no cap (whole grid)"), ("long-capped", f"{cap} (path chosen by memory)")):
             r = runs[kind]
             if "error" in r:
                 add(section, f"module {label}", f"n=m={n}", r["error"])
