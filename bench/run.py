@@ -3,6 +3,9 @@
     python bench/run.py           full run (a few minutes on 2 cores); writes bench/RESULTS.md
                                   and bench/cells_per_second.png
     python bench/run.py --quick   smoke run on small sizes; writes its files to a temporary folder
+    python bench/run.py --long 50000 100000
+                                  adds long pairs (minutes each): the whole-grid traceback against
+                                  the checkpointed one under an address-space cap, side by side
 
 Every figure is the best of a few repeats. Peak memory is measured in a fresh subprocess per
 (subject, size) as the growth of ru_maxrss over a baseline taken after the inputs exist.
@@ -264,6 +267,57 @@ def memory_child(kind, size):
     print(json.dumps({"bytes": max_rss_bytes() - base}))
 
 
+# The address-space cap of the long-sequence rows: the process size before the call plus this.
+def long_cap_extra(size):
+    return 2**30 if size >= 100_000 else 3 * 2**29
+
+
+def long_child(kind, size):
+    """One long random-DNA pair, automatic path; with kind "long-capped" under RLIMIT_AS."""
+    import hashlib
+    a, b = dna(size, size, 0), dna(size, size, 1)
+    if kind == "long-capped":
+        with open("/proc/self/statm") as f:
+            vm = int(f.read().split()[0]) * os.sysconf("SC_PAGE_SIZE")
+        cap = vm + long_cap_extra(size)
+        resource.setrlimit(resource.RLIMIT_AS, (cap, cap))
+    base = max_rss_bytes()
+    start = time.perf_counter()
+    try:
+        r = vrn.needleman_wunsch(a, b, score_matrix=DNA)
+    except MemoryError:
+        print(json.dumps({"error": "MemoryError", "seconds": time.perf_counter() - start}))
+        return
+    seconds = time.perf_counter() - start
+    digest = hashlib.sha256((r[0] + "|" + r[1] + "|" + r[2].hex()).encode()).hexdigest()[:16]
+    print(json.dumps({"seconds": seconds, "bytes": max_rss_bytes() - base, "digest": digest}))
+
+
+def bench_long(cfg):
+    section = "long pairs"
+    for n in cfg.long_sizes:
+        cells = (n + 1) ** 2
+        runs = {}
+        for kind in ("long-full", "long-capped"):
+            cmd = [sys.executable, os.path.abspath(__file__), "--child", kind, str(n)]
+            proc = subprocess.run(cmd, capture_output=True, text=True, timeout=3600)
+            runs[kind] = json.loads(proc.stdout) if proc.returncode == 0 else {"error": proc.stderr[-200:]}
+        full, capped = runs["long-full"], runs["long-capped"]
+        cap = f"+{long_cap_extra(n) / 2**30:g} GiB cap"
+        for kind, label in (("long-full", "no cap (whole grid)"), ("long-capped", f"{cap} (path chosen by memory)")):
+            r = runs[kind]
+            if "error" in r:
+                add(section, f"module {label}", f"n=m={n}", r["error"])
+                continue
+            add(section, f"module {label}", f"n=m={n}",
+                f"{r['seconds']:.1f} s, {r['bytes'] / cells:.4f} B/cell ({r['bytes'] / 2**20:,.0f} MiB)")
+        if "error" not in full and "error" not in capped:
+            ratio = capped["seconds"] / full["seconds"]
+            same = "same result" if capped["digest"] == full["digest"] else "DIFFERENT RESULT"
+            target = check(ratio, "<=", 2.5, "2.5x the uncapped time")
+            add(section, "capped / uncapped", f"n=m={n}", f"{ratio:.2f}x time, {same}", target)
+
+
 def peak_bytes(kind, size):
     cmd = [sys.executable, os.path.abspath(__file__), "--child", kind, str(size)]
     proc = subprocess.run(cmd, capture_output=True, text=True, timeout=600)
@@ -436,9 +490,13 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--quick", action="store_true", help="fast smoke run with small sizes")
     parser.add_argument("--out", help="folder for RESULTS.md and the plot (default: bench/, or a temp folder with --quick)")
+    parser.add_argument("--long", nargs="+", type=int, default=[], metavar="N",
+                        help="also align random DNA pairs of N x N with and without an address-space cap")
     parser.add_argument("--child", nargs=2, metavar=("KIND", "SIZE"), help=argparse.SUPPRESS)
     args = parser.parse_args()
     if args.child:
+        if args.child[0].startswith("long-"):
+            return long_child(args.child[0], int(args.child[1]))
         return memory_child(args.child[0], int(args.child[1]))
 
     cfg = argparse.Namespace(sizes=[100, 500, 1000, 2000, 4000, 8000], reps=7, mem_sizes=[2000, 4000, 8000],
@@ -447,6 +505,7 @@ def main():
     if args.quick:
         cfg = argparse.Namespace(sizes=[100, 500, 2000], reps=1, mem_sizes=[2000], big_mem_sizes=[],
                                  batch_pairs=500, small_number=2_000, thread_pairs=200, lengths_3d=[20, 40])
+    cfg.long_sizes = args.long
     out = args.out or (tempfile.mkdtemp(prefix="vorn-bench-") if args.quick else HERE)
     os.makedirs(out, exist_ok=True)
     command = " ".join(["python", os.path.relpath(os.path.abspath(__file__), os.path.dirname(HERE)), *sys.argv[1:]])
@@ -466,6 +525,7 @@ def main():
         bench_small(cfg)
         bench_threads(cfg)
         bench_three_way(cfg, exes)
+        bench_long(cfg)
 
     notes = ["Pairwise: random DNA, match 2, mismatch -1, gap open -5, extend -1, traceback included; "
              "+scaler = make_rust_score_scaler(1.0, 1.0) with seq1_left_free and seq2_right_free. "

@@ -78,7 +78,7 @@ bool prepare_alignment(const Signature& sig, PyObject* args, PyObject* kwargs, C
     if (!parse_arguments(sig, args, kwargs, converted)) return false;
     if (!build_score_table(converted->dict, table)) return false;
     *options = alignment_options<P>(*converted);
-    return apply_switches();
+    return apply_switches(options);
 }
 
 }  // namespace vorn

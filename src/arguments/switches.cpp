@@ -19,6 +19,24 @@ namespace {
 constexpr const char* kKernelVariable = "VORN_RUST_NATIVE_KERNEL";
 constexpr const char* kMemoryRootVariable = "VORN_RUST_NATIVE_MEMORY_ROOT";
 constexpr const char* kThreeWayOuterVariable = "VORN_RUST_NATIVE_3D_OUTER";
+constexpr const char* kTracebackVariable = "VORN_RUST_NATIVE_TRACEBACK";
+constexpr const char* kIntervalVariable = "VORN_RUST_NATIVE_CHECKPOINT_INTERVAL";
+
+// "full" or "checkpoint" forces the pairwise traceback path; anything else leaves the
+// choice to the engine. A positive integer k sets the checkpointed path's block length.
+void read_traceback_switches(AlignmentOptions* options) {
+    const char* path = std::getenv(kTracebackVariable);
+    if (path && std::strcmp(path, "full") == 0) {
+        options->traceback = TracebackPath::Full;
+    } else if (path && std::strcmp(path, "checkpoint") == 0) {
+        options->traceback = TracebackPath::Checkpoint;
+    }
+    if (const char* k = std::getenv(kIntervalVariable)) {
+        char* end = nullptr;
+        const long long value = std::strtoll(k, &end, 10);
+        if (end != k && *end == '\0' && value > 0) options->checkpoint_interval = value;
+    }
+}
 
 // "seq1", "seq2" or "seq3": the string the three-way fill runs outermost; -1 otherwise.
 int three_way_outer(const char* value) {
@@ -45,7 +63,7 @@ void raise_unrunnable_kernel(const char* kernel) {
 
 }  // namespace
 
-bool apply_switches() {
+bool apply_switches(AlignmentOptions* options) {
     const char* kernel = std::getenv(kKernelVariable);
     if (!pin_kernel_isa(kernel)) {
         raise_unrunnable_kernel(kernel);
@@ -53,6 +71,7 @@ bool apply_switches() {
     }
     set_memory_root(std::getenv(kMemoryRootVariable));
     force_three_way_outer(three_way_outer(std::getenv(kThreeWayOuterVariable)));
+    read_traceback_switches(options);
     return true;
 }
 

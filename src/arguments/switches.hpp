@@ -1,12 +1,16 @@
-// The environment switches that tests use to force a path (which kernel build runs, where
-// the memory limits are read from). They never change a result. They are read here, under
+// The environment switches that tests use to force a path (which kernel build runs, the
+// pairwise traceback and its block length, the three-way fill order, where the memory
+// limits are read from). They never change a result. They are read here, under
 // the interpreter lock, once at the start of every alignment call.
 #pragma once
 
+#include "common/engine_input.hpp"
+
 namespace vorn {
 
-// Applies the switches; false with RuntimeError set when one names something this
-// machine cannot do (a kernel build the processor lacks, or an unknown name).
-bool apply_switches();
+// Applies the switches, those that choose a path of the call into `options`; false with
+// RuntimeError set when one names something this machine cannot do (a kernel build the
+// processor lacks, or an unknown name).
+bool apply_switches(AlignmentOptions* options);
 
 }  // namespace vorn

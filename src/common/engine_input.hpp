@@ -19,6 +19,14 @@ struct ScalerParams {
     double temperature;
 };
 
+// How the pairwise engine keeps what its traceback reads: chosen per call from the
+// memory it can obtain, or forced (tests compare the two).
+enum class TracebackPath : std::uint8_t {
+    Automatic,   // the whole grid when it fits comfortably, checkpoints otherwise
+    Full,        // one pointer byte per cell of the grid
+    Checkpoint,  // scores at every k-th anti-diagonal; blocks re-filled during the traceback
+};
+
 struct AlignmentOptions {
     double gap_open = -5.0;
     double gap_extend = -1.0;
@@ -30,6 +38,8 @@ struct AlignmentOptions {
     bool seq3_right_free = false;
     bool enable_gap_close_penalty = true;
     std::optional<ScalerParams> scaler;  // pairwise only
+    TracebackPath traceback = TracebackPath::Automatic;  // pairwise only
+    std::int64_t checkpoint_interval = 0;  // diagonals per block; 0 picks one from the lengths
 };
 
 // The gap scores both engines use: with the close penalty the opening score is split

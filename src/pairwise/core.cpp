@@ -3,6 +3,9 @@
 #include "pairwise/core.hpp"
 
 #include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <initializer_list>
 #include <limits>
 #include <new>
 
@@ -15,11 +18,14 @@
 namespace vorn {
 
 using pairwise::FillInput;
+using pairwise::FillState;
+using pairwise::first_row;
 using pairwise::kUnset2;
 
 struct PairwiseWorkspace::Storage {
     std::string s1, s2;  // upper-cased working copies
-    Scratch<std::uint8_t> pointers;
+    Scratch<std::uint8_t> pointers;  // the whole grid, or one block of diagonals
+    Scratch<double> checkpoints;      // the checkpointed path's stored diagonals
     Scratch<std::uint64_t> offsets;
     Scratch<double> diagonals;
     Scratch<double> by_i, by_k;  // per-index terms
@@ -55,6 +61,32 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2, con
                                const AlignmentOptions& options, PairwiseWorkspace& workspace,
                                Interruption& interruption);
 
+// Below this many bytes the whole grid is taken without asking how much memory is left
+// (the question costs more than such a call); a failed allocation still falls back.
+constexpr std::uint64_t kAlwaysFullBytes = std::uint64_t{64} << 20;
+
+// The checkpointed path stores six arrays of one diagonal's length per checkpoint and
+// keeps the pointer bytes of one block of k diagonals; k = sqrt(48 * diagonals) balances
+// the two.
+std::int64_t default_interval(std::int64_t diagonals) {
+    const double k = std::ceil(std::sqrt(48.0 * static_cast<double>(diagonals)));
+    return k < 1.0 ? 1 : static_cast<std::int64_t>(k);
+}
+
+// a + b + ..., saturating instead of wrapping.
+std::uint64_t sum_bytes(std::initializer_list<std::uint64_t> parts) {
+    std::uint64_t total = 0;
+    for (std::uint64_t x : parts) {
+        if (!checked_add(total, x, &total)) return ~std::uint64_t{0};
+    }
+    return total;
+}
+
+std::uint64_t times(std::uint64_t a, std::uint64_t b) {
+    std::uint64_t out = 0;
+    return checked_mul(a, b, &out) ? out : ~std::uint64_t{0};
+}
+
 }  // namespace
 
 Expected<PairwiseResult> needleman_wunsch_core(std::string_view seq1, std::string_view seq2,
@@ -88,36 +120,83 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2, con
     const std::int64_t m = static_cast<std::int64_t>(seq2.size());
 
     // Sizes first, so that a grid that cannot exist fails before anything is touched.
-    std::uint64_t cells = 0, pointer_bytes = 0;
-    if (!checked_mul(static_cast<std::uint64_t>(n) + 1, static_cast<std::uint64_t>(m) + 1, &cells) ||
-        !checked_add(cells, pairwise::kLanes, &pointer_bytes)) {
+    std::uint64_t cells = 0;
+    if (!checked_mul(static_cast<std::uint64_t>(n) + 1, static_cast<std::uint64_t>(m) + 1, &cells)) {
         return kOutOfMemory;
     }
-    // Per-index arrays carry padding at index -1 and kLanes entries of slack at the end.
-    const std::uint64_t n_diagonals = static_cast<std::uint64_t>(n + m) + 1;
+    // Per-index arrays carry padding at index -1 and kLanes entries of slack at the end;
+    // a stored diagonal holds at most min(n, m) + 1 cells.
+    const std::int64_t last_d = n + m;
+    const std::uint64_t n_diagonals = static_cast<std::uint64_t>(last_d) + 1;
     const std::uint64_t len_i = static_cast<std::uint64_t>(n) + 3 + pairwise::kLanes;
     const std::uint64_t len_k = static_cast<std::uint64_t>(m) + 3 + pairwise::kLanes;
-    // The whole call's working memory, checked against what the process can obtain
-    // before any of it is touched: pointers, diagonals and per-index terms, the working
-    // copies and the two result strings.
-    std::uint64_t working = 0;
-    {
-        const std::uint64_t small = (9 * len_i + 3 * len_i + 3 * len_k) * sizeof(double) +
-                                    (len_i + len_k) * sizeof(std::uint32_t) +
-                                    (n_diagonals + 1) * sizeof(std::uint64_t) + 3 * (n_diagonals + 1);
-        if (!checked_add(pointer_bytes, small, &working)) return kOutOfMemory;
-        if (!admit(working)) return memory_error(working);
-    }
-    std::uint8_t* pointers = ws.pointers.reserve(pointer_bytes);
+    const std::uint64_t room = static_cast<std::uint64_t>(pairwise::diagonal_room(n, m));
+    const std::uint64_t longest = static_cast<std::uint64_t>(std::min(n, m)) + 1;
     std::uint64_t* offsets = ws.offsets.reserve(n_diagonals + 1);
-    double* diagonals = ws.diagonals.reserve(9 * len_i);
+    double* diagonals = ws.diagonals.reserve(9 * room);
     double* by_i = ws.by_i.reserve(3 * len_i);
     double* by_k = ws.by_k.reserve(3 * len_k);
     std::uint32_t* codes = ws.codes.reserve(len_i + len_k);
-    if (!pointers || !offsets || !diagonals || !by_i || !by_k || !codes) return memory_error(working);
+    if (!offsets || !diagonals || !by_i || !by_k || !codes) return kOutOfMemory;
     std::fill(by_i, by_i + 3 * len_i, 0.0);
     std::fill(by_k, by_k + 3 * len_k, 0.0);
     std::fill(codes, codes + len_i + len_k, std::uint32_t{0});
+
+    // Anti-diagonal offsets into the pointer bytes of the whole grid.
+    offsets[0] = 0;
+    for (std::int64_t d = 0; d <= last_d; ++d) {
+        const std::int64_t lo = first_row(d, m), hi = d < n ? d : n;
+        offsets[d + 1] = offsets[d] + static_cast<std::uint64_t>(hi - lo + 1);
+    }
+
+    // The traceback path: the whole grid's pointers when they fit comfortably in what
+    // this process can still obtain, otherwise checkpoints every k diagonals and the
+    // pointers of one block of k diagonals at a time.
+    const std::int64_t interval = options.checkpoint_interval > 0
+                                      ? std::min<std::int64_t>(options.checkpoint_interval, std::max<std::int64_t>(last_d, 1))
+                                      : default_interval(last_d);
+    const std::int64_t n_blocks = last_d == 0 ? 1 : (last_d + interval - 1) / interval;
+    std::uint64_t block_bytes = 0;
+    for (std::int64_t b = 0; b < n_blocks; ++b) {
+        const std::int64_t first = b * interval + 1, last = std::min(first - 1 + interval, last_d);
+        block_bytes = std::max(block_bytes, offsets[last + 1] - offsets[first]);
+    }
+    const std::uint64_t full_bytes = sum_bytes({cells, pairwise::kLanes});
+    block_bytes = sum_bytes({block_bytes, pairwise::kLanes});
+    const std::uint64_t checkpoint_doubles = times(static_cast<std::uint64_t>(n_blocks - 1), 6 * longest);
+    const std::uint64_t checkpoint_bytes = sum_bytes({block_bytes, times(checkpoint_doubles, sizeof(double))});
+    // Everything else the call holds: the score diagonals, the per-index terms and codes,
+    // the diagonal offsets, the working copies and the two result strings, and some room.
+    const std::uint64_t other =
+        sum_bytes({times(9 * room + 3 * len_i + 3 * len_k, sizeof(double)), times(len_i + len_k, sizeof(std::uint32_t)),
+                   times(n_diagonals + 1, sizeof(std::uint64_t) + 3), std::uint64_t{16} << 20});
+    const std::uint64_t full_need = sum_bytes({full_bytes, other});
+    const std::uint64_t checkpoint_need = sum_bytes({checkpoint_bytes, other});
+    bool checkpointed = options.traceback == TracebackPath::Checkpoint;
+    if (checkpointed) {
+        if (!admit(checkpoint_need)) return memory_error(checkpoint_need);
+    } else if (full_bytes > kAlwaysFullBytes) {
+        // The whole grid when it fits comfortably (a quarter of it to spare), checkpoints
+        // when only they fit, MemoryError (naming the least the call needs) otherwise.
+        const std::uint64_t obtainable = obtainable_memory();
+        if (options.traceback == TracebackPath::Full) {
+            if (full_need > obtainable) return memory_error(full_need);
+        } else if (sum_bytes({full_need, full_bytes / 4}) > obtainable) {
+            if (checkpoint_need > obtainable) return memory_error(checkpoint_need);
+            checkpointed = true;
+        }
+    }
+    std::uint8_t* pointers = checkpointed ? nullptr : ws.pointers.reserve(full_bytes);
+    if (!pointers && options.traceback != TracebackPath::Full) {
+        checkpointed = true;  // the whole grid could not be had: the checkpoints may still fit
+    }
+    double* checkpoints = nullptr;
+    if (checkpointed) {
+        pointers = ws.pointers.reserve(block_bytes);
+        checkpoints = ws.checkpoints.reserve(std::max<std::uint64_t>(checkpoint_doubles, 1));
+        if (!checkpoints) return memory_error(checkpoint_need);
+    }
+    if (!pointers) return memory_error(checkpointed ? checkpoint_need : full_need);
 
     // 1. Upper-cased working copies; the result strings are built from them.
     ws.s1.assign(seq1);
@@ -163,13 +242,6 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2, con
         }
     }
 
-    // Anti-diagonal offsets into the pointer bytes.
-    offsets[0] = 0;
-    for (std::int64_t d = 0; d <= n + m; ++d) {
-        const std::int64_t lo = d > m ? d - m : 0, hi = d < n ? d : n;
-        offsets[d + 1] = offsets[d] + static_cast<std::uint64_t>(hi - lo + 1);
-    }
-
     FillInput in{};
     in.n = n;
     in.m = m;
@@ -184,10 +256,10 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2, con
     in.seq1_right_free = options.seq1_right_free;
     in.seq2_left_free = options.seq2_left_free;
     in.seq2_right_free = options.seq2_right_free;
-    for (int t = 0; t < 9; ++t) in.diag[t] = diagonals + t * len_i + 1;
     in.pointers = pointers;
     in.offsets = offsets;
     in.interruption = &interruption;
+    in.pointer_origin = 0;
 
     const bool l1f = options.seq1_left_free, r1f = options.seq1_right_free;
     const bool l2f = options.seq2_left_free, r2f = options.seq2_right_free;
@@ -247,10 +319,60 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2, con
         g2_end = one_if_zero((ti[0][n] + tk[1][0]) + tk[2][0]);
     }
 
-    // 4. Fill.
-    double end[3];
-    pick_fill(scaled)(in, end);
-    if (interruption.stopped()) return kInterrupted;
+    // 4. Fill. The state starts at diagonal 0: the start cell, every other entry -inf.
+    const pairwise::FillFn fill = pick_fill(scaled);
+    FillState st{};
+    auto start_state = [&] {
+        std::fill(diagonals, diagonals + 9 * room, kNegInf);
+        for (int t = 0; t < 9; ++t) st.diag[t] = diagonals + static_cast<std::uint64_t>(t) * room + 1;
+        st.diag[3][0] = 0.0;
+        st.d = 0;
+    };
+    auto diagonal_length = [&](std::int64_t d) {
+        return static_cast<std::size_t>((d < n ? d : n) - first_row(d, m) + 1);
+    };
+    // Checkpoint c holds diagonals c * k - 1 and c * k (c >= 1), from which block c
+    // (diagonals c * k + 1 to (c + 1) * k) is filled again.
+    auto checkpoint = [&](std::int64_t c) { return checkpoints + static_cast<std::uint64_t>(c - 1) * 6 * longest; };
+    auto fill_block = [&](std::int64_t b) {
+        in.pointer_origin = offsets[b * interval + 1];
+        fill(in, st, std::min((b + 1) * interval, last_d));
+    };
+    start_state();
+    std::int64_t block_first = 0;  // the first diagonal whose pointers are at hand
+    if (!checkpointed) {
+        pointers[0] = static_cast<std::uint8_t>((kUnset2 << pairwise::kShiftGap1) | (kUnset2 << pairwise::kShiftGap2));
+        fill(in, st, last_d);
+        if (interruption.stopped()) return kInterrupted;
+    } else {
+        for (std::int64_t b = 0; b < n_blocks; ++b) {
+            fill_block(b);
+            if (interruption.stopped()) return kInterrupted;
+            if (b + 1 == n_blocks) break;
+            double* slot = checkpoint(b + 1);
+            for (int t = 0; t < 6; ++t) {
+                const std::size_t len = diagonal_length(st.d - (t < 3 ? 1 : 0));
+                std::memcpy(slot + static_cast<std::uint64_t>(t) * longest, st.diag[t], len * sizeof(double));
+            }
+        }
+        block_first = (n_blocks - 1) * interval + 1;
+    }
+    // The pointers of block b again, from its checkpoint; the kernel repeats the very
+    // operations of the first fill, so every score and pointer comes out the same.
+    auto refill = [&](std::int64_t b) {
+        start_state();
+        if (b > 0) {
+            const double* slot = checkpoint(b);
+            st.d = b * interval;
+            for (int t = 0; t < 6; ++t) {
+                const std::size_t len = diagonal_length(st.d - (t < 3 ? 1 : 0));
+                std::memcpy(st.diag[t], slot + static_cast<std::uint64_t>(t) * longest, len * sizeof(double));
+            }
+        }
+        fill_block(b);
+        block_first = b * interval + 1;
+    };
+    const double end[3] = {st.diag[3][0], st.diag[4][0], st.diag[5][0]};
 
     // 5. End state and score at (n, m), with the closing terms of final gaps.
     const double end_m = end[0];
@@ -297,8 +419,13 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2, con
             default:
                 return kInvalidState;
         }
-        const std::int64_t dd = i + j, lo = dd > m ? dd - m : 0;
-        const std::uint8_t p = (pointers[offsets[dd] + static_cast<std::uint64_t>(i - lo)] >> shift) & 3;
+        const std::int64_t dd = i + j, lo = first_row(dd, m);
+        if (dd < block_first) {
+            refill((dd - 1) / interval);
+            if (interruption.stopped()) return kInterrupted;
+        }
+        const std::uint64_t at = offsets[dd] - in.pointer_origin + static_cast<std::uint64_t>(i - lo);
+        const std::uint8_t p = (pointers[at] >> shift) & 3;
         if (p == kUnset2) return kUnsetPointer;
         state = static_cast<TraceState>(p);
         i = ni, j = nj;

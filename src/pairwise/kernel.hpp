@@ -38,28 +38,46 @@ struct FillInput {
     // With a scaler: the end-weight sums.
     const double *a1_i, *b1_i;          // by i: L1(i) + R1(i), L1(i + 1) + R1(i)
     const double *l2_k, *l2p_k, *r2_k;  // by k: L2(j), L2(j + 1), R2(j)
-    // Working storage: nine diagonals of n + kLanes + 3 doubles, each pointing at index 0.
-    double* diag[9];
-    std::uint8_t* pointers;        // one byte per cell, diagonal by diagonal
-    const std::uint64_t* offsets;  // first cell of each anti-diagonal in `pointers`
-    Interruption* interruption;    // ticked once per diagonal
+    // Pointer bytes of the diagonals filled: the cells of diagonal d start at
+    // pointers[offsets[d] - pointer_origin].
+    std::uint8_t* pointers;
+    const std::uint64_t* offsets;  // first cell of each anti-diagonal in the whole grid
+    std::uint64_t pointer_origin;
+    Interruption* interruption;  // ticked once per diagonal
 };
 
-// Fills every cell and returns the scores of the three states at (n, m); returns early,
-// with `end` unset, when the interruption asks to stop.
-using FillFn = void (*)(const FillInput&, double end[3]);
+// First row of anti-diagonal d (i + j = d) in an n x m grid.
+inline std::int64_t first_row(std::int64_t d, std::int64_t m) { return d > m ? d - m : 0; }
+
+// Room for one stored diagonal: its longest length, min(n, m) + 1, plus padding at
+// index -1, the sentinel past its last cell and kLanes entries of slack.
+inline std::int64_t diagonal_room(std::int64_t n, std::int64_t m) { return (n < m ? n : m) + 3 + kLanes; }
+
+// The scores of the three states on the two most recent anti-diagonals and one being
+// filled, nine arrays of diagonal_room() doubles, each pointing at its index 0. Cell
+// (i, d - i) of diagonal d is stored at index i - first_row(d); index -1 and the entry
+// past a diagonal's last cell hold -inf.
+struct FillState {
+    double* diag[9];  // M, X, Y of diagonal d - 2, then d - 1, then the one being filled
+    std::int64_t d;   // the last diagonal filled (its scores are diag[3..5])
+};
+
+// Fills diagonals state.d + 1 to last from the state, writing their pointer bytes, and
+// leaves the state at diagonal `last`; returns early, the state then unusable, when
+// the interruption asks to stop.
+using FillFn = void (*)(const FillInput&, FillState& state, std::int64_t last);
 
 namespace kernel_generic {
-void fill_plain(const FillInput&, double end[3]);
-void fill_scaled(const FillInput&, double end[3]);
+void fill_plain(const FillInput&, FillState&, std::int64_t last);
+void fill_scaled(const FillInput&, FillState&, std::int64_t last);
 }  // namespace kernel_generic
 namespace kernel_avx2 {
-void fill_plain(const FillInput&, double end[3]);
-void fill_scaled(const FillInput&, double end[3]);
+void fill_plain(const FillInput&, FillState&, std::int64_t last);
+void fill_scaled(const FillInput&, FillState&, std::int64_t last);
 }  // namespace kernel_avx2
 namespace kernel_avx512 {
-void fill_plain(const FillInput&, double end[3]);
-void fill_scaled(const FillInput&, double end[3]);
+void fill_plain(const FillInput&, FillState&, std::int64_t last);
+void fill_scaled(const FillInput&, FillState&, std::int64_t last);
 }  // namespace kernel_avx512
 
 }  // namespace vorn::pairwise

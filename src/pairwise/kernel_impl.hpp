@@ -69,19 +69,12 @@ struct Best {
 
 
 template <bool Scaled>
-void fill(const FillInput& in, double end[3]) {
+void fill(const FillInput& in, FillState& state, std::int64_t last) {
     const std::int64_t n = in.n, m = in.m;
-    double* diag[9];
-    for (int t = 0; t < 9; ++t) {
-        diag[t] = in.diag[t];
-        for (std::int64_t i = -1; i <= n + kLanes + 1; ++i) diag[t][i] = kNegInf;
-    }
     // diagonal d - 2, d - 1 and d, each three states
-    double *m2 = diag[0], *x2 = diag[1], *y2 = diag[2];
-    double *m1 = diag[3], *x1 = diag[4], *y1 = diag[5];
-    double *m0 = diag[6], *x0 = diag[7], *y0 = diag[8];
-    m1[0] = 0.0;  // the start cell; its Match pointer (0) is never read
-    in.pointers[0] = static_cast<std::uint8_t>((kUnset2 << kShiftGap1) | (kUnset2 << kShiftGap2));
+    double *m2 = state.diag[0], *x2 = state.diag[1], *y2 = state.diag[2];
+    double *m1 = state.diag[3], *x1 = state.diag[4], *y1 = state.diag[5];
+    double *m0 = state.diag[6], *x0 = state.diag[7], *y0 = state.diag[8];
 
     const VecD open_eff = splat(in.open_eff), extend = splat(in.extend), close = splat(in.close);
     const VecD zero = splat(0.0);
@@ -94,14 +87,18 @@ void fill(const FillInput& in, double end[3]) {
     const VecI l1f = splat_i(in.seq1_left_free ? -1 : 0), r1f = splat_i(in.seq1_right_free ? -1 : 0);
     const VecI l2f = splat_i(in.seq2_left_free ? -1 : 0), r2f = splat_i(in.seq2_right_free ? -1 : 0);
     const VecI zero_i = splat_i(0), one_i = splat_i(1), n_i = splat_i(n), m_i = splat_i(m);
-    for (std::int64_t d = 1; d <= n + m; ++d) {
-        const std::int64_t lo = d > m ? d - m : 0;
+    for (std::int64_t d = state.d + 1; d <= last; ++d) {
+        const std::int64_t lo = first_row(d, m);
         const std::int64_t hi = d < n ? d : n;
         const std::int64_t kbase = m - d;  // k = m - j = kbase + i
         if (in.interruption->tick(hi - lo + 1)) return;
-        std::uint8_t* out = in.pointers + in.offsets[d] - lo;
+        // Cell i of diagonal d is at index i - lo; the same row on diagonal d - 1 is
+        // `up1` further, and row i - 1 on diagonal d - 2 is at `up2` - 1.
+        const std::int64_t up1 = lo - first_row(d - 1, m), up2 = lo - first_row(d - 2, m);
+        std::uint8_t* out = in.pointers + (in.offsets[d] - in.pointer_origin);
         for (std::int64_t i = lo; i <= hi; i += kWidth) {
             const std::int64_t k = kbase + i;
+            const std::int64_t at = i - lo, at1 = at + up1, at2 = at + up2 - 1;
             const VecU32 index = load<VecU32>(in.c1 + i) * sigma2 + load<VecU32>(in.c2r + k);
             VecD sub = gather(in.tab, reinterpret_cast<const VecI32&>(index));
             VecD cx_m, cy_m, ox, ex, cy_x, oy, ey, cx_y;
@@ -142,42 +139,42 @@ void fill(const FillInput& in, double end[3]) {
                 ey = load<VecD>(in.ey_k + k);
                 cx_y = cx_m;
             }
-            const VecD pm1 = load<VecD>(m1 + i), px1 = load<VecD>(x1 + i), py1 = load<VecD>(y1 + i);
-            const VecD pm1u = load<VecD>(m1 + i - 1), px1u = load<VecD>(x1 + i - 1);
-            const VecD py1u = load<VecD>(y1 + i - 1);
+            const VecD pm1 = load<VecD>(m1 + at1), px1 = load<VecD>(x1 + at1), py1 = load<VecD>(y1 + at1);
+            const VecD pm1u = load<VecD>(m1 + at1 - 1), px1u = load<VecD>(x1 + at1 - 1);
+            const VecD py1u = load<VecD>(y1 + at1 - 1);
             Best bm, bx, by;
-            bm.offer(load<VecD>(m2 + i - 1) + sub, 0);
-            bm.offer(cx_m + (load<VecD>(x2 + i - 1) + sub), 1);
-            bm.offer(cy_m + (load<VecD>(y2 + i - 1) + sub), 2);
+            bm.offer(load<VecD>(m2 + at2) + sub, 0);
+            bm.offer(cx_m + (load<VecD>(x2 + at2) + sub), 1);
+            bm.offer(cy_m + (load<VecD>(y2 + at2) + sub), 2);
             bx.offer(pm1 + ox, 0);
             bx.offer(ex + px1, 1);
             bx.offer(cy_x + (ox + py1), 2);
             by.offer(pm1u + oy, 0);
             by.offer(cx_y + (oy + px1u), 1);
             by.offer(ey + py1u, 2);
-            store(m0 + i, bm.value);
-            store(x0 + i, bx.value);
-            store(y0 + i, by.value);
+            store(m0 + at, bm.value);
+            store(x0 + at, bx.value);
+            store(y0 + at, by.value);
             const VecI packed = (bm.from << kShiftMatch) | (bx.from << kShiftGap1) | (by.from << kShiftGap2);
-            store(out + i, __builtin_convertvector(packed, VecU8));
+            store(out + at, __builtin_convertvector(packed, VecU8));
         }
-        m0[hi + 1] = kNegInf;
-        x0[hi + 1] = kNegInf;
-        y0[hi + 1] = kNegInf;
+        m0[hi - lo + 1] = kNegInf;
+        x0[hi - lo + 1] = kNegInf;
+        y0[hi - lo + 1] = kNegInf;
         // rotate: d - 1 becomes d - 2, d becomes d - 1, the old d - 2 is reused
         double *tm = m2, *tx = x2, *ty = y2;
         m2 = m1, x2 = x1, y2 = y1;
         m1 = m0, x1 = x0, y1 = y0;
         m0 = tm, x0 = tx, y0 = ty;
     }
-    end[0] = m1[n];
-    end[1] = x1[n];
-    end[2] = y1[n];
+    double* const kept[9] = {m2, x2, y2, m1, x1, y1, m0, x0, y0};
+    for (int t = 0; t < 9; ++t) state.diag[t] = kept[t];
+    if (last > state.d) state.d = last;
 }
 
 }  // namespace
 
-void fill_plain(const FillInput& in, double end[3]) { fill<false>(in, end); }
-void fill_scaled(const FillInput& in, double end[3]) { fill<true>(in, end); }
+void fill_plain(const FillInput& in, FillState& state, std::int64_t last) { fill<false>(in, state, last); }
+void fill_scaled(const FillInput& in, FillState& state, std::int64_t last) { fill<true>(in, state, last); }
 
 }  // namespace vorn::pairwise::KERNEL_NS
