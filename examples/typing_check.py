@@ -4,12 +4,16 @@
 result types, and each `# type: ignore[...]` line is a misuse that the type checker
 must refuse (under --strict an ignore comment that suppresses nothing is an error).
 Running the file checks that the module refuses the same misuses at run time.
+numpy (one of the test extras) is imported for the numpy-boolean flags; the stubs
+themselves do not need it.
 """
 
 from __future__ import annotations
 
 from collections.abc import Callable
 from typing import TYPE_CHECKING, NamedTuple
+
+import numpy as np
 
 import vorn_rust_native as nw
 
@@ -78,6 +82,23 @@ def typed_calls() -> None:
     assert_type(three, tuple[str, str, str, float])
 
 
+def numpy_boolean_calls() -> None:
+    """Every flag also takes a numpy boolean, such as an element of a boolean array."""
+    free = np.array([4, 0]) > 1
+    left, right = np.bool_(free[0]), np.bool_(free[1])
+    glocal = nw.needleman_wunsch("TTAC", "GGTTACGG", score_matrix=SCORES, seq1_left_free=left,
+                                 seq1_right_free=np.True_, enable_gap_close_penalty=right)
+    assert_type(glocal, tuple[str, str, float])
+    assert glocal == ("--TTAC--", "GGTTACGG", 8.0)
+    batch = nw.needleman_wunsch_batch([("AC", "TAC")], score_matrix=SCORES, seq1_left_free=left,
+                                      seq2_right_free=np.False_)
+    assert batch == [("-AC", "TAC", 4.0)]
+    three = nw.needleman_wunsch_3d("AC", "TAC", "AC", score_matrix=SCORES,
+                                   seq1_left_free=left, seq3_left_free=np.True_)
+    assert three[3] == 12.0
+    assert nw.make_rust_score_scaler()(0, 0, 0, 0, left, right, np.False_, False) == 1.0
+
+
 def refused_calls() -> None:
     """Misuses that the type checker refuses; the module refuses them too."""
     s = SCORES
@@ -85,6 +106,9 @@ def refused_calls() -> None:
     must_raise(TypeError, lambda: nw.needleman_wunsch("A", "A", s))  # type: ignore[call-arg]
     must_raise(TypeError, lambda: nw.needleman_wunsch(b"A", "A", score_matrix=s))  # type: ignore[arg-type]
     must_raise(TypeError, lambda: nw.needleman_wunsch("A", "A", score_matrix=s, seq1_left_free=1))  # type: ignore[arg-type]
+    must_raise(TypeError, lambda: nw.needleman_wunsch("A", "A", score_matrix=s, seq1_left_free=np.int64(1)))  # type: ignore[arg-type]
+    must_raise(TypeError, lambda: nw.needleman_wunsch("A", "A", score_matrix=s, seq1_left_free=np.array([True])))  # type: ignore[arg-type]
+    must_raise(TypeError, lambda: nw.needleman_wunsch("A", "A", score_matrix=s, seq1_left_free=None))  # type: ignore[arg-type]
     must_raise(TypeError, lambda: nw.needleman_wunsch("A", "A", score_matrix=s, gap_open="-5"))  # type: ignore[arg-type]
     must_raise(TypeError, lambda: nw.needleman_wunsch("A", "A", score_matrix=[]))  # type: ignore[arg-type]
     must_raise(TypeError, lambda: nw.needleman_wunsch("A", "A", score_matrix=s, score_scaler_fn=abs))  # type: ignore[arg-type]
@@ -99,5 +123,6 @@ def refused_calls() -> None:
 
 if __name__ == "__main__":
     typed_calls()
+    numpy_boolean_calls()
     refused_calls()
     print("ok")

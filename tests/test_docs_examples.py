@@ -2,12 +2,15 @@
 
 Every ```python block of README.md and docs/*.md is executed, in order, in one namespace per
 file. A top-level statement that prints and is directly followed by comment lines must print
-exactly those lines (without their leading "# "). The example scripts run on the small
-inputs under examples/data/ or on small generated data.
+exactly those lines (without their leading "# "). A block right below a line
+"<!-- needs: module, ... -->" uses peer libraries that are not test dependencies (Biopython,
+parasail): it runs in a second pass over the document, which skips when one is missing. The
+example scripts run on the small inputs under examples/data/ or on small generated data.
 """
 
 import ast
 import contextlib
+import importlib.util
 import io
 import re
 import runpy
@@ -23,13 +26,23 @@ import vorn_rust_native as nw
 ROOT = Path(__file__).resolve().parent.parent
 EXAMPLES = ROOT / "examples"
 DOCS = [ROOT / "README.md", *sorted((ROOT / "docs").glob("*.md"))]
-FENCE = re.compile(r"^([ \t]*)```python\n(.*?)^\1```[ \t]*$", re.MULTILINE | re.DOTALL)
+FENCE = re.compile(r"^(?:[ \t]*<!-- needs: ([\w., ]+) -->\n)?([ \t]*)```python\n(.*?)^\2```[ \t]*$",
+                   re.MULTILINE | re.DOTALL)
 
 
 def python_blocks(text):
-    """(line number, dedented source) of every ```python block, indented ones included."""
+    """(line number, dedented source, modules it needs) of every ```python block, indented
+    ones included."""
     for m in FENCE.finditer(text):
-        yield text.count("\n", 0, m.start(2)) + 1, textwrap.dedent(m.group(2))
+        needs = tuple(name.strip() for name in (m.group(1) or "").split(",") if name.strip())
+        yield text.count("\n", 0, m.start(3)) + 1, textwrap.dedent(m.group(3)), needs
+
+
+def peer_blocks_needs(path):
+    """The modules that the document's marked blocks need, in order of appearance."""
+    needs = [n for _, _, block_needs in python_blocks(path.read_text(encoding="utf-8"))
+             for n in block_needs]
+    return list(dict.fromkeys(needs))
 
 
 def expected_output(lines, end):
@@ -43,11 +56,15 @@ def expected_output(lines, end):
     return out
 
 
-def run_document(path):
-    """Execute every block of one document; returns the number of outputs compared."""
-    namespace = {"__name__": f"doc_{path.stem}"}
+def run_document(path, with_peer_blocks=False, namespace=None):
+    """Execute every block of one document (the marked ones too if `with_peer_blocks`);
+    returns the number of outputs compared. `namespace` receives the document's names."""
+    namespace = {} if namespace is None else namespace
+    namespace["__name__"] = f"doc_{path.stem}"
     checked = 0
-    for first_line, source in python_blocks(path.read_text(encoding="utf-8")):
+    for first_line, source, needs in python_blocks(path.read_text(encoding="utf-8")):
+        if needs and not with_peer_blocks:
+            continue
         lines = source.splitlines()
         for stmt in ast.parse(source).body:
             where = f"{path.name}:{first_line + stmt.lineno - 1}"
@@ -68,11 +85,28 @@ def test_document_examples_run_and_print_what_they_show(path):
     assert run_document(path) > 0, f"{path.name} shows no checked output"
 
 
+@pytest.mark.parametrize("path", [p for p in DOCS if peer_blocks_needs(p)], ids=lambda p: p.name)
+def test_document_blocks_that_use_peer_libraries(path):
+    missing = [n for n in peer_blocks_needs(path) if importlib.util.find_spec(n) is None]
+    if missing:
+        pytest.skip(f"{path.name} compares with {', '.join(missing)}, which is not installed")
+    assert run_document(path, with_peer_blocks=True) > 0
+
+
 def test_harness_catches_a_wrong_expected_output(tmp_path):
     doc = tmp_path / "wrong.md"
     doc.write_text('```python\nprint(1 + 1)\n# 3\n```\n', encoding="utf-8")
     with pytest.raises(AssertionError):
         run_document(doc)
+
+
+def test_harness_runs_marked_blocks_only_in_the_peer_pass(tmp_path):
+    doc = tmp_path / "marked.md"
+    doc.write_text('```python\nprint(1)\n# 1\n```\n<!-- needs: math -->\n'
+                   '```python\nprint(2)\n# 3\n```\n', encoding="utf-8")
+    assert run_document(doc) == 1 and peer_blocks_needs(doc) == ["math"]
+    with pytest.raises(AssertionError):
+        run_document(doc, with_peer_blocks=True)
 
 
 def test_relative_links_resolve():

@@ -1,7 +1,7 @@
 """Exact global alignment of strings (Needleman-Wunsch) with affine, split and free-end gaps."""
 
 from collections.abc import Sequence
-from typing import SupportsFloat, SupportsIndex, TypeAlias, final
+from typing import Literal, Protocol, SupportsFloat, SupportsIndex, TypeAlias, final, type_check_only
 
 __all__ = [
     "RustScoreScaler",
@@ -16,6 +16,19 @@ _Float: TypeAlias = SupportsFloat | SupportsIndex
 # Pair scores: outer key = character of the first sequence, inner key = character of the
 # second one. Both levels must be real dicts (or dict subclasses); keys are one ASCII
 # character each, upper-cased before use; pairs that are not listed score 0.0.
+@type_check_only
+class _NumpyBool(Protocol):
+    """What numpy's boolean scalar (``numpy.bool_``) offers, so that the stubs accept it
+    without depending on numpy. ints, numpy integers and arrays do not match (their
+    ``item()`` is not a bool, or their ``itemsize`` is not the literal 1)."""
+
+    @property
+    def itemsize(self) -> Literal[1]: ...
+    def item(self, /) -> bool: ...
+    def __bool__(self, /) -> bool: ...
+
+# A flag: True or False, or a numpy boolean; ints and None are refused.
+_Flag: TypeAlias = bool | _NumpyBool
 _ScoreMatrix: TypeAlias = dict[str, dict[str, float]]
 
 @final
@@ -43,10 +56,10 @@ class RustScoreScaler:
         seq1_right_idx: SupportsIndex,
         seq2_left_idx: SupportsIndex,
         seq2_right_idx: SupportsIndex,
-        seq1_left_free: bool,
-        seq1_right_free: bool,
-        seq2_left_free: bool,
-        seq2_right_free: bool,
+        seq1_left_free: _Flag,
+        seq1_right_free: _Flag,
+        seq2_left_free: _Flag,
+        seq2_right_free: _Flag,
     ) -> float:
         """The scale factor of one alignment column.
 
@@ -72,11 +85,11 @@ def needleman_wunsch(
     score_matrix: _ScoreMatrix,
     gap_open: _Float = -5.0,
     gap_extend: _Float = -1.0,
-    seq1_left_free: bool = False,
-    seq1_right_free: bool = False,
-    seq2_left_free: bool = False,
-    seq2_right_free: bool = False,
-    enable_gap_close_penalty: bool = True,
+    seq1_left_free: _Flag = False,
+    seq1_right_free: _Flag = False,
+    seq2_left_free: _Flag = False,
+    seq2_right_free: _Flag = False,
+    enable_gap_close_penalty: _Flag = True,
     score_scaler_fn: RustScoreScaler | None = None,
 ) -> tuple[str, str, float]:
     """Globally align two strings; return (aligned seq1, aligned seq2, score).
@@ -102,11 +115,11 @@ def needleman_wunsch_batch(
     score_matrix: _ScoreMatrix,
     gap_open: _Float = -5.0,
     gap_extend: _Float = -1.0,
-    seq1_left_free: bool = False,
-    seq1_right_free: bool = False,
-    seq2_left_free: bool = False,
-    seq2_right_free: bool = False,
-    enable_gap_close_penalty: bool = True,
+    seq1_left_free: _Flag = False,
+    seq1_right_free: _Flag = False,
+    seq2_left_free: _Flag = False,
+    seq2_right_free: _Flag = False,
+    enable_gap_close_penalty: _Flag = True,
     score_scaler_fn: RustScoreScaler | None = None,
 ) -> list[tuple[str, str, float]]:
     """Align every (seq1, seq2) pair with one set of options, in input order.
@@ -126,13 +139,13 @@ def needleman_wunsch_3d(
     score_matrix: _ScoreMatrix,
     gap_open: _Float = -5.0,
     gap_extend: _Float = -1.0,
-    seq1_left_free: bool = False,
-    seq1_right_free: bool = False,
-    seq2_left_free: bool = False,
-    seq2_right_free: bool = False,
-    seq3_left_free: bool = False,
-    seq3_right_free: bool = False,
-    enable_gap_close_penalty: bool = True,
+    seq1_left_free: _Flag = False,
+    seq1_right_free: _Flag = False,
+    seq2_left_free: _Flag = False,
+    seq2_right_free: _Flag = False,
+    seq3_left_free: _Flag = False,
+    seq3_right_free: _Flag = False,
+    enable_gap_close_penalty: _Flag = True,
 ) -> tuple[str, str, str, float]:
     """Align three strings at once (sum of pairs); return the three rows and the score.
 
