@@ -82,7 +82,6 @@ class Scratch {
         }
         return data_.get();
     }
-    T* data() const noexcept { return data_.get(); }
 
   private:
     Buffer<T> data_;

@@ -14,6 +14,9 @@ namespace vorn::KERNEL_NS {
 namespace {
 
 constexpr int kWidth = KERNEL_LANES;
+// The engines' -inf (common/engine_input.hpp), repeated here on purpose: a kernel unit
+// includes no shared header with inline functions, whose out-of-line copies built for
+// this unit's instruction set could be picked by the linker for every other unit.
 constexpr double kNegInf = -std::numeric_limits<double>::infinity();
 
 using VecD = double __attribute__((vector_size(kWidth * 8)));

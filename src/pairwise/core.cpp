@@ -38,8 +38,10 @@ PairwiseWorkspace::~PairwiseWorkspace() = default;
 
 namespace {
 
-constexpr double kNegInf = -std::numeric_limits<double>::infinity();
 constexpr EngineError kUnsetPointer{ErrorKind::Value, "unset pointer encountered during traceback"};
+// The state comes from a 2-bit pointer field whose fourth value (kUnset2) is refused
+// first, so this cannot be raised; it stays as the guard of the switch below, with the
+// message callers know for it.
 constexpr EngineError kInvalidState{ErrorKind::Value, "invalid state encountered during traceback"};
 // A traceback step reads a pointer byte far from the last one: it costs about as much as
 // this many cells of the fill.
@@ -263,10 +265,12 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2, con
 
     const bool l1f = options.seq1_left_free, r1f = options.seq1_right_free;
     const bool l2f = options.seq2_left_free, r2f = options.seq2_right_free;
-    auto free_x = [&](std::int64_t i) { return (i == 0 && l1f) || (i == n && r1f); };
-    auto exempt_x = [&](std::int64_t i) { return i == 1 && l1f; };
-    auto free_y = [&](std::int64_t j) { return (j == 0 && l2f) || (j == m && r2f); };
-    auto exempt_y = [&](std::int64_t j) { return j == 1 && l2f; };
+    // A GapInSeq1 column at row i is free by seq1's ends, a GapInSeq2 column at column j
+    // by seq2's; a gap that ends at row or column 1 along a free left end closes exempt.
+    auto free_x = [&](std::int64_t i) { return gap_is_free(i, n, l1f, r1f); };
+    auto exempt_x = [&](std::int64_t i) { return closing_is_exempt(i, l1f); };
+    auto free_y = [&](std::int64_t j) { return gap_is_free(j, m, l2f, r2f); };
+    auto exempt_y = [&](std::int64_t j) { return closing_is_exempt(j, l2f); };
 
     // Per-index arrays (zero-filled above): "by i" live at [-1, n], "by k" (k = m - j) at
     // [0, m + 1]; the ends are padding.
