@@ -4,7 +4,8 @@
 #      3.10 and later), holding the module and its type stubs;
 #   2. auditwheel accepts it as manylinux_2_28 (the build itself binds only old enough
 #      glibc symbol versions) and repairs it to that tag; abi3audit finds no symbol
-#      outside the stable ABI of Python 3.10 in the repaired wheel;
+#      outside the stable ABI of Python 3.10 in the repaired wheel; the old pow symbol
+#      version the build binds gives the same bits as the current one;
 #   3. the repaired wheel, installed with the test extras into a fresh virtual environment, passes
 #      the test suite, run from a copy of tests/ outside the source tree so that only the
 #      installed module can be imported;
@@ -70,6 +71,10 @@ case "$(basename "$wheel")" in
     *-cp310-abi3-manylinux_2_28_x86_64.whl) ;;
     *) echo "error: the repaired wheel is not tagged manylinux_2_28_x86_64" >&2; exit 1 ;;
 esac
+
+step "pow: the bound symbol version against the current one"
+cc -O2 -ffp-contract=off -Wall -Wextra -Werror "$root/.ci/pow_versions.c" -o "$work/pow_versions" -lm
+"$work/pow_versions"
 
 step "abi3audit"
 "$work/tools/bin/abi3audit" --strict --summary --verbose "$wheel"
