@@ -7,6 +7,7 @@ module when pinned, and its tests skip, naming the builds that can run.
 
 import contextlib
 import os
+import platform
 
 import pytest
 from hypothesis import given, settings
@@ -16,7 +17,10 @@ from reference import assert_same_outcome, module_outcome, pairwise, reference_o
 from test_differential import (gap_scores, module_kwargs, pair_flags, scalers, score_matrices,
                                sequences, three_way_flags)
 
-KERNELS = ["generic", "avx2", "avx512"]
+# The AVX2 and AVX-512 builds exist only in a module built for x86-64.
+X86_ONLY = pytest.mark.skipif(platform.machine().lower() not in ("x86_64", "amd64"),
+                              reason="the AVX2 and AVX-512 kernels are built only for x86-64")
+KERNELS = ["generic", pytest.param("avx2", marks=X86_ONLY), pytest.param("avx512", marks=X86_ONLY)]
 VARIABLE = "VORN_RUST_NATIVE_KERNEL"
 
 

@@ -1,4 +1,5 @@
-// Run-time choice of the kernel build.
+// Run-time choice of the kernel build: on x86-64 the best of AVX-512, AVX2 and the
+// portable build that the processor runs; elsewhere the portable build.
 #include "common/kernel_isa.hpp"
 
 #include <atomic>
@@ -8,6 +9,7 @@ namespace vorn {
 
 namespace {
 
+#if VORN_X86_KERNELS
 KernelIsa best_supported() noexcept {
     __builtin_cpu_init();
     if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
@@ -16,6 +18,11 @@ KernelIsa best_supported() noexcept {
     }
     return __builtin_cpu_supports("avx2") ? KernelIsa::Avx2 : KernelIsa::Generic;
 }
+#else
+// Off x86-64 the portable kernel is the only build, compiled for the target's own
+// vectors (NEON on aarch64).
+KernelIsa best_supported() noexcept { return KernelIsa::Generic; }
+#endif
 
 const KernelIsa kBest = best_supported();
 std::atomic<KernelIsa> g_selected{kBest};

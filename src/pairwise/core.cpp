@@ -49,11 +49,13 @@ constexpr std::int64_t kTracebackStepCells = 16;
 
 pairwise::FillFn pick_fill(bool scaled) {
     switch (selected_kernel_isa()) {
+#if VORN_X86_KERNELS
         case KernelIsa::Avx512:
             return scaled ? pairwise::kernel_avx512::fill_scaled : pairwise::kernel_avx512::fill_plain;
         case KernelIsa::Avx2:
             return scaled ? pairwise::kernel_avx2::fill_scaled : pairwise::kernel_avx2::fill_plain;
-        case KernelIsa::Generic:
+#endif
+        default:
             break;
     }
     return scaled ? pairwise::kernel_generic::fill_scaled : pairwise::kernel_generic::fill_plain;

@@ -1,6 +1,7 @@
 // The pairwise fill kernel's interface. The kernel is compiled once per instruction set
-// (portable, AVX2, AVX-512) from kernel_impl.hpp; core.cpp picks one at run time. All
-// variants compute exactly the same IEEE operations, so the choice never changes a bit.
+// from kernel_impl.hpp (portable everywhere, AVX2 and AVX-512 on x86-64 only); core.cpp
+// picks one at run time. All variants compute exactly the same IEEE operations, so the
+// choice never changes a bit.
 #pragma once
 
 #include <cstdint>

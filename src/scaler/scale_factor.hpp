@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include "common/pow_symbol.hpp"
+
 namespace vorn {
 
 // One free end's term for a column whose distance from that end is k (1-based):

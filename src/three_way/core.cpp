@@ -45,9 +45,11 @@ std::uint8_t coordinate_class(std::int64_t x, std::int64_t len, bool left_free, 
 
 three_way::RowFn pick_row_kernel() {
     switch (selected_kernel_isa()) {
+#if VORN_X86_KERNELS
         case KernelIsa::Avx512: return three_way::kernel_avx512::fill_row;
         case KernelIsa::Avx2: return three_way::kernel_avx2::fill_row;
-        case KernelIsa::Generic: break;
+#endif
+        default: break;
     }
     return three_way::kernel_generic::fill_row;
 }
