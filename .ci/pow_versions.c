@@ -32,8 +32,10 @@ static int same(double x, double y) {
 }
 
 int main(void) {
-    const double special[] = {0.0, -0.0, 1.0, -1.0, 0.5, 2.0, -2.0, 3.0, -3.0, 1e-310, 5e-324,
-                              1e300, -1e300, 1.7976931348623157e308, INFINITY, -INFINITY, NAN};
+    const double special[] = {
+        0.0,      -0.0,      1.0,    -1.0,   0.5,   2.0,    -2.0,
+        3.0,      -3.0,      1e-310, 5e-324, 1e300, -1e300, 1.7976931348623157e308,
+        INFINITY, -INFINITY, NAN};
     const int ns = sizeof special / sizeof special[0];
     long checked = 0;
     for (int i = 0; i < ns; ++i)

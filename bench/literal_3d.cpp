@@ -37,7 +37,8 @@ double align(const std::string* seq, const std::vector<double>& table, bool left
 
     std::vector<double> score(7 * N, kNegInf);
     std::vector<std::uint8_t> back(7 * N, kUnset);
-    std::vector<std::uint8_t> step[3] = {std::vector<std::uint8_t>(7 * N, 0), std::vector<std::uint8_t>(7 * N, 0),
+    std::vector<std::uint8_t> step[3] = {std::vector<std::uint8_t>(7 * N, 0),
+                                         std::vector<std::uint8_t>(7 * N, 0),
                                          std::vector<std::uint8_t>(7 * N, 0)};
     score[0] = 0.0;
     back[0] = 0;
@@ -138,10 +139,12 @@ int main(int argc, char** argv) {
     }
     const std::uint64_t seed = std::strtoull(argv[4], nullptr, 10);
     std::string seq[3];
-    for (int s = 0; s < 3; ++s) seq[s] = random_dna(std::strtoull(argv[1 + s], nullptr, 10), seed, s);
+    for (int s = 0; s < 3; ++s)
+        seq[s] = random_dna(std::strtoull(argv[1 + s], nullptr, 10), seed, s);
     std::vector<double> table(65536, 0.0);
     for (const char a : std::string("ACGT"))
-        for (const char b : std::string("ACGT")) table[std::uint8_t(a) * 256 + std::uint8_t(b)] = a == b ? 2.0 : -1.0;
+        for (const char b : std::string("ACGT"))
+            table[std::uint8_t(a) * 256 + std::uint8_t(b)] = a == b ? 2.0 : -1.0;
     bool left_free[3] = {false, false, false}, right_free[3] = {false, false, false};
 
     std::string out[3];
@@ -150,6 +153,7 @@ int main(int argc, char** argv) {
     const double score = align(seq, table, left_free, right_free, out);
     const auto t1 = std::chrono::steady_clock::now();
     const long rss1 = peak_rss_kib();
-    std::printf("%.17g %.9f %ld\n", score, std::chrono::duration<double>(t1 - t0).count(), (rss1 - rss0) * 1024L);
+    std::printf("%.17g %.9f %ld\n", score, std::chrono::duration<double>(t1 - t0).count(),
+                (rss1 - rss0) * 1024L);
     return 0;
 }

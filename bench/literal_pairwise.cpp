@@ -85,7 +85,8 @@ double align(const std::string& s1, const std::string& s2, const std::vector<dou
             if (i == 0 && j == 0) continue;
             if (i >= 1 && j >= 1) {  // Match
                 const std::size_t d = (i - 1) * w + (j - 1);
-                const double sub = table[std::uint8_t(s1[i - 1]) * 256 + std::uint8_t(s2[j - 1])] * ms[i * w + j];
+                const double sub =
+                    table[std::uint8_t(s1[i - 1]) * 256 + std::uint8_t(s2[j - 1])] * ms[i * w + j];
                 const double cx = (i == 1 && o.l1) ? 0.0 : g1[d] * gc;
                 const double cy = (j == 1 && o.l2) ? 0.0 : g2[d] * gc;
                 double& best = S[at(0, i, j)];
@@ -154,14 +155,16 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s N M SEED [scaled]\n", argv[0]);
         return 2;
     }
-    const std::size_t n = std::strtoull(argv[1], nullptr, 10), m = std::strtoull(argv[2], nullptr, 10);
+    const std::size_t n = std::strtoull(argv[1], nullptr, 10),
+                      m = std::strtoull(argv[2], nullptr, 10);
     const std::uint64_t seed = std::strtoull(argv[3], nullptr, 10);
     Options o;
     if (argc > 4 && std::strcmp(argv[4], "scaled") == 0) o.scaled = o.l1 = o.r2 = true;
     const std::string s1 = random_dna(n, seed, 0), s2 = random_dna(m, seed, 1);
     std::vector<double> table(65536, 0.0);
     for (const char a : std::string("ACGT"))
-        for (const char b : std::string("ACGT")) table[std::uint8_t(a) * 256 + std::uint8_t(b)] = a == b ? 2.0 : -1.0;
+        for (const char b : std::string("ACGT"))
+            table[std::uint8_t(a) * 256 + std::uint8_t(b)] = a == b ? 2.0 : -1.0;
 
     std::string a1, a2;
     const long rss0 = peak_rss_kib();
@@ -169,6 +172,7 @@ int main(int argc, char** argv) {
     const double score = align(s1, s2, table, o, a1, a2);
     const auto t1 = std::chrono::steady_clock::now();
     const long rss1 = peak_rss_kib();
-    std::printf("%.17g %.9f %ld\n", score, std::chrono::duration<double>(t1 - t0).count(), (rss1 - rss0) * 1024L);
+    std::printf("%.17g %.9f %ld\n", score, std::chrono::duration<double>(t1 - t0).count(),
+                (rss1 - rss0) * 1024L);
     return 0;
 }

@@ -16,25 +16,36 @@ namespace vorn {
 
 // The keyword-only parameters of needleman_wunsch and needleman_wunsch_batch, after
 // their strings.
-#define VORN_PAIRWISE_KEYWORDS                                                                \
-    {"score_matrix", Kind::Dict, true}, {"gap_open", Kind::Float, false, -5.0, "..."},       \
-        {"gap_extend", Kind::Float, false, -1.0, "..."}, {"seq1_left_free", Kind::Flag, false}, \
-        {"seq1_right_free", Kind::Flag, false}, {"seq2_left_free", Kind::Flag, false},       \
-        {"seq2_right_free", Kind::Flag, false},                                              \
-        {"enable_gap_close_penalty", Kind::Flag, false, 1.0},                                \
-        {"score_scaler_fn", Kind::Scaler, false }
+// clang-format off
+#define VORN_PAIRWISE_KEYWORDS                          \
+    {"score_matrix", Kind::Dict, true},                 \
+    {"gap_open", Kind::Float, false, -5.0, "..."},      \
+    {"gap_extend", Kind::Float, false, -1.0, "..."},    \
+    {"seq1_left_free", Kind::Flag, false},              \
+    {"seq1_right_free", Kind::Flag, false},             \
+    {"seq2_left_free", Kind::Flag, false},              \
+    {"seq2_right_free", Kind::Flag, false},             \
+    {"enable_gap_close_penalty", Kind::Flag, false, 1.0}, \
+    {"score_scaler_fn", Kind::Scaler, false}
+// clang-format on
 
 template <class P>
-concept HasThirdString = requires { P::Seq3LeftFree; };
+concept HasThirdString = requires {
+    P::Seq3LeftFree;
+};
 template <class P>
-concept HasScaler = requires { P::ScoreScalerFn; };
+concept HasScaler = requires {
+    P::ScoreScalerFn;
+};
 
 // Whether an alignment callable's parameter enum `P` names the positions of its table
 // `params`: every keyword it reads at its place, and nothing after the last one.
 template <class P, std::size_t N>
 constexpr bool alignment_params_match(const Param (&params)[N]) {
-    bool ok = param_is(params, P::ScoreMatrix, "score_matrix") && param_is(params, P::GapOpen, "gap_open") &&
-              param_is(params, P::GapExtend, "gap_extend") && param_is(params, P::Seq1LeftFree, "seq1_left_free") &&
+    bool ok = param_is(params, P::ScoreMatrix, "score_matrix") &&
+              param_is(params, P::GapOpen, "gap_open") &&
+              param_is(params, P::GapExtend, "gap_extend") &&
+              param_is(params, P::Seq1LeftFree, "seq1_left_free") &&
               param_is(params, P::Seq1RightFree, "seq1_right_free") &&
               param_is(params, P::Seq2LeftFree, "seq2_left_free") &&
               param_is(params, P::Seq2RightFree, "seq2_right_free") &&

@@ -27,7 +27,8 @@ PyObject* text_of(PyObject* o) {
 }
 
 void raise_type_error(const std::string& message) {
-    PyRef text = PyRef::steal(PyUnicode_FromStringAndSize(message.data(), static_cast<Py_ssize_t>(message.size())));
+    PyRef text = PyRef::steal(
+        PyUnicode_FromStringAndSize(message.data(), static_cast<Py_ssize_t>(message.size())));
     if (text) PyErr_SetObject(PyExc_TypeError, text.get());
 }
 
@@ -75,7 +76,8 @@ void apply_argument_prefix(const char* name) {
     if (!original) return;
     PyRef message = PyRef::steal(PyUnicode_FromFormat("argument '%s': %U", name, original.get()));
     if (!message) return;
-    PyRef fresh = PyRef::steal(PyObject_CallFunctionObjArgs(PyExc_TypeError, message.get(), nullptr));
+    PyRef fresh =
+        PyRef::steal(PyObject_CallFunctionObjArgs(PyExc_TypeError, message.get(), nullptr));
     if (!fresh) return;
     PyException_SetCause(fresh.get(), PyException_GetCause(v.get()));  // steals the new ref
     PyErr_SetObject(PyExc_TypeError, fresh.get());
@@ -105,9 +107,9 @@ bool convert_flag_raw(PyObject* o, bool* out) {
         return true;
     }
     PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(o));
-    const bool numpy_bool = str_attr_equals(type, "__module__", "numpy") &&
-                            (str_attr_equals(type, "__name__", "bool_") ||
-                             str_attr_equals(type, "__name__", "bool"));
+    const bool numpy_bool =
+        str_attr_equals(type, "__module__", "numpy") &&
+        (str_attr_equals(type, "__name__", "bool_") || str_attr_equals(type, "__name__", "bool"));
     if (!numpy_bool) {
         raise_cannot_convert(o, "PyBool");
         return false;
@@ -117,12 +119,13 @@ bool convert_flag_raw(PyObject* o, bool* out) {
         PyErr_Clear();
         PyRef type_text = PyRef::steal(text_of(type));
         if (!type_text) return false;
-        PyRef message = PyRef::steal(
-            PyUnicode_FromFormat("object of type '%U' does not define a '__bool__' conversion", type_text.get()));
+        PyRef message = PyRef::steal(PyUnicode_FromFormat(
+            "object of type '%U' does not define a '__bool__' conversion", type_text.get()));
         if (message) PyErr_SetObject(PyExc_TypeError, message.get());
         return false;
     }
-    auto get = reinterpret_cast<descrgetfunc>(PyType_GetSlot(Py_TYPE(method.get()), Py_tp_descr_get));
+    auto get =
+        reinterpret_cast<descrgetfunc>(PyType_GetSlot(Py_TYPE(method.get()), Py_tp_descr_get));
     if (get) {
         method = PyRef::steal(get(method.get(), o, type));
         if (!method) {
@@ -216,7 +219,8 @@ bool convert_seq_pairs_raw(PyObject* o, std::vector<SeqPair>* out) {
         }
         const Py_ssize_t len = PyTuple_Size(item.get());
         if (len != 2) {
-            PyErr_Format(PyExc_ValueError, "expected tuple of length 2, but got tuple of length %zd", len);
+            PyErr_Format(PyExc_ValueError,
+                         "expected tuple of length 2, but got tuple of length %zd", len);
             return false;
         }
         std::string_view first, second;
@@ -229,7 +233,8 @@ bool convert_seq_pairs_raw(PyObject* o, std::vector<SeqPair>* out) {
 
 // The refused object's type name for messages: its type's __qualname__ (new reference).
 PyObject* type_qualname_text(PyObject* o) {
-    PyRef name = PyRef::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(o)), "__qualname__"));
+    PyRef name = PyRef::steal(
+        PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(o)), "__qualname__"));
     if (name && PyUnicode_Check(name.get())) {
         Py_ssize_t n = 0;
         if (PyUnicode_AsUTF8AndSize(name.get(), &n)) return name.release();
@@ -246,11 +251,11 @@ void ensure_error_set() {
     }
 }
 
-
 void raise_cannot_convert(PyObject* o, const char* target) {
     PyRef name = PyRef::steal(type_qualname_text(o));
     if (!name) return;
-    PyRef message = PyRef::steal(PyUnicode_FromFormat("'%U' object cannot be converted to '%s'", name.get(), target));
+    PyRef message = PyRef::steal(
+        PyUnicode_FromFormat("'%U' object cannot be converted to '%s'", name.get(), target));
     if (!message) return;
     PyErr_SetObject(PyExc_TypeError, message.get());
 }
@@ -274,7 +279,8 @@ bool match_arguments(const Signature& sig, PyObject* args, PyObject* kwargs, PyR
     for (int i = 0; i < sig.n_params; ++i) slots[i] = PyRef();
     const Py_ssize_t given = args ? PyTuple_Size(args) : 0;
     for (Py_ssize_t i = 0; i < given && i < sig.n_positional; ++i) {
-        slots[i] = PyRef::borrow(PyTuple_GetItem(args, i));  // the item is borrowed; we keep our own
+        slots[i] =
+            PyRef::borrow(PyTuple_GetItem(args, i));  // the item is borrowed; we keep our own
     }
     int required_positional = 0;
     while (required_positional < sig.n_positional && sig.params[required_positional].required) {
@@ -285,8 +291,8 @@ bool match_arguments(const Signature& sig, PyObject* args, PyObject* kwargs, PyR
         if (required_positional != sig.n_positional) {
             text += "from " + std::to_string(required_positional) + " to ";
         }
-        text += std::to_string(sig.n_positional) + " positional arguments but " + std::to_string(given) +
-                (given == 1 ? " was given" : " were given");
+        text += std::to_string(sig.n_positional) + " positional arguments but " +
+                std::to_string(given) + (given == 1 ? " was given" : " were given");
         raise_type_error(text);
         return false;
     }
@@ -309,8 +315,8 @@ bool match_arguments(const Signature& sig, PyObject* args, PyObject* kwargs, PyR
             if (index < 0) {
                 PyRef key_text = PyRef::steal(text_of(key));
                 if (!key_text) return false;
-                PyRef message = PyRef::steal(
-                    PyUnicode_FromFormat("%s() got an unexpected keyword argument '%U'", sig.func, key_text.get()));
+                PyRef message = PyRef::steal(PyUnicode_FromFormat(
+                    "%s() got an unexpected keyword argument '%U'", sig.func, key_text.get()));
                 if (message) PyErr_SetObject(PyExc_TypeError, message.get());
                 return false;
             }

@@ -5,8 +5,8 @@
 
 #include <Python.h>
 
-#include <cstdint>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -25,7 +25,7 @@ struct Param {
     const char* name;
     Kind kind;
     bool required;
-    double default_value = 0.0;  // Float: the default; Flag: nonzero is True
+    double default_value = 0.0;   // Float: the default; Flag: nonzero is True
     const char* shown = nullptr;  // Float: the default as the text signature shows it
 };
 
@@ -49,17 +49,18 @@ constexpr Signature make_signature(const char* func, const Param (&params)[N], i
 // each entry checks its enum against its table with this at compile time.
 template <class P, std::size_t N>
 constexpr bool param_is(const Param (&params)[N], P p, std::string_view name) {
-    return static_cast<std::size_t>(p) < N && std::string_view(params[static_cast<std::size_t>(p)].name) == name;
+    return static_cast<std::size_t>(p) < N &&
+           std::string_view(params[static_cast<std::size_t>(p)].name) == name;
 }
 
 using SeqPair = std::pair<std::string, std::string>;
 
 // One converted parameter; the member of its kind is set.
 struct Value {
-    std::string_view text;  // String: into the str object held by the call
-    double real = 0.0;      // Float
-    bool flag = false;      // Flag
-    std::int64_t index = 0; // Index
+    std::string_view text;   // String: into the str object held by the call
+    double real = 0.0;       // Float
+    bool flag = false;       // Flag
+    std::int64_t index = 0;  // Index
 };
 
 // The converted values of one call, by parameter position; read them by the callable's
@@ -74,20 +75,30 @@ struct Converted {
     PyRef held[kMaxParams];
     bool given[kMaxParams] = {};  // whether the caller supplied the parameter
     Value values[kMaxParams];
-    PyObject* dict = nullptr;     // the Dict parameter, kept alive by `held`
+    PyObject* dict = nullptr;  // the Dict parameter, kept alive by `held`
     std::optional<ScalerParams> scaler;
     std::vector<SeqPair> pairs;
 
     template <class P>
-    std::string_view text(P p) const { return values[static_cast<int>(p)].text; }
+    std::string_view text(P p) const {
+        return values[static_cast<int>(p)].text;
+    }
     template <class P>
-    double real(P p) const { return values[static_cast<int>(p)].real; }
+    double real(P p) const {
+        return values[static_cast<int>(p)].real;
+    }
     template <class P>
-    bool flag(P p) const { return values[static_cast<int>(p)].flag; }
+    bool flag(P p) const {
+        return values[static_cast<int>(p)].flag;
+    }
     template <class P>
-    std::int64_t index(P p) const { return values[static_cast<int>(p)].index; }
+    std::int64_t index(P p) const {
+        return values[static_cast<int>(p)].index;
+    }
     template <class P>
-    bool was_given(P p) const { return given[static_cast<int>(p)]; }
+    bool was_given(P p) const {
+        return given[static_cast<int>(p)];
+    }
 };
 
 // Fills `slots` with a strong reference to each matched argument (empty when absent) or

@@ -40,7 +40,8 @@ std::string memory_message(const EngineError& e, const CallSite& site) {
 void raise_memory(const EngineError& e, const CallSite& site) {
     try {
         const std::string message = memory_message(e, site);
-        PyObject* text = PyUnicode_FromStringAndSize(message.data(), static_cast<Py_ssize_t>(message.size()));
+        PyObject* text =
+            PyUnicode_FromStringAndSize(message.data(), static_cast<Py_ssize_t>(message.size()));
         if (!text) return;  // the host's MemoryError is pending
         PyErr_SetObject(PyExc_MemoryError, text);
         Py_DECREF(text);

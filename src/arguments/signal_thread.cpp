@@ -14,7 +14,9 @@ namespace {
 
 std::atomic<unsigned long> g_signal_thread{0};
 
-void forked_child() { g_signal_thread.store(PyThread_get_thread_ident(), std::memory_order_relaxed); }
+void forked_child() {
+    g_signal_thread.store(PyThread_get_thread_ident(), std::memory_order_relaxed);
+}
 
 }  // namespace
 
@@ -33,6 +35,8 @@ bool find_signal_thread() {
     return true;
 }
 
-bool on_signal_thread() { return PyThread_get_thread_ident() == g_signal_thread.load(std::memory_order_relaxed); }
+bool on_signal_thread() {
+    return PyThread_get_thread_ident() == g_signal_thread.load(std::memory_order_relaxed);
+}
 
 }  // namespace vorn

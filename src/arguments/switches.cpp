@@ -52,7 +52,8 @@ void raise_unrunnable_kernel(const char* kernel) {
         const std::string message = std::string(kKernelVariable) + "='" + kernel +
                                     "' names no kernel build this processor can run (it can run: " +
                                     runnable_kernel_names() + ")";
-        PyObject* text = PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace");
+        PyObject* text = PyUnicode_DecodeUTF8(message.data(),
+                                              static_cast<Py_ssize_t>(message.size()), "replace");
         if (!text) return;
         PyErr_SetObject(PyExc_RuntimeError, text);
         Py_DECREF(text);

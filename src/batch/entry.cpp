@@ -2,6 +2,8 @@
 // aligned in input order, all or nothing (an interrupted batch returns nothing). The pairs
 // are copied out of Python first, so the alignments run without the interpreter lock; one
 // workspace serves every pair.
+#include "pairwise/entry.hpp"
+
 #include <new>
 #include <optional>
 #include <vector>
@@ -9,15 +11,22 @@
 #include "arguments/alignment_call.hpp"
 #include "arguments/gil.hpp"
 #include "arguments/py_ref.hpp"
-#include "pairwise/entry.hpp"
 
 namespace vorn {
 
 namespace {
 
 enum class P {
-    SeqPairs, ScoreMatrix, GapOpen, GapExtend, Seq1LeftFree, Seq1RightFree, Seq2LeftFree, Seq2RightFree,
-    EnableGapClosePenalty, ScoreScalerFn,
+    SeqPairs,
+    ScoreMatrix,
+    GapOpen,
+    GapExtend,
+    Seq1LeftFree,
+    Seq1RightFree,
+    Seq2LeftFree,
+    Seq2RightFree,
+    EnableGapClosePenalty,
+    ScoreScalerFn,
 };
 constexpr Param kParams[] = {
     {"seq_pairs", Kind::SeqPairs, true},
@@ -38,7 +47,8 @@ PyObject* needleman_wunsch_batch(PyObject*, PyObject* args, PyObject* kwargs) {
 
     std::vector<SeqPair> pairs = std::move(c.pairs);
     std::uint64_t cells = 0;
-    for (const SeqPair& p : pairs) cells = saturating_add(cells, grid_cells({p.first.size(), p.second.size()}));
+    for (const SeqPair& p : pairs)
+        cells = saturating_add(cells, grid_cells({p.first.size(), p.second.size()}));
 
     std::vector<PairwiseResult> results;
     std::optional<EngineError> failure;
@@ -51,7 +61,8 @@ PyObject* needleman_wunsch_batch(PyObject*, PyObject* args, PyObject* kwargs) {
             for (SeqPair& p : pairs) {
                 // One countdown for the whole batch, so that many small pairs are checked
                 // as often as one long one; each pair's preparation counts as well.
-                if (interruption.tick(static_cast<std::int64_t>(p.first.size() + p.second.size()) + 1)) {
+                if (interruption.tick(static_cast<std::int64_t>(p.first.size() + p.second.size()) +
+                                      1)) {
                     failure = kInterrupted;
                     return 0;
                 }
@@ -59,7 +70,8 @@ PyObject* needleman_wunsch_batch(PyObject*, PyObject* args, PyObject* kwargs) {
                 site.sides[0] = p.first.size() + 1;
                 site.sides[1] = p.second.size() + 1;
                 site.n_sides = 2;
-                auto r = needleman_wunsch_core(p.first, p.second, table, options, workspace, interruption);
+                auto r = needleman_wunsch_core(p.first, p.second, table, options, workspace,
+                                               interruption);
                 if (!r) {
                     failure = r.error();
                     return 0;

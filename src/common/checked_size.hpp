@@ -2,14 +2,14 @@
 // aborting, so that an impossible grid becomes an error value before anything is touched.
 #pragma once
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <new>
-
-#include <sys/mman.h>
-#include <unistd.h>
 
 namespace vorn {
 
@@ -35,8 +35,9 @@ using Buffer = std::unique_ptr<T[], FreeDeleter>;
 inline std::uint64_t physical_memory() noexcept {
     static const std::uint64_t bytes = [] {
         const long pages = sysconf(_SC_PHYS_PAGES), page = sysconf(_SC_PAGESIZE);
-        return (pages > 0 && page > 0) ? static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(page)
-                                       : std::uint64_t{0};
+        return (pages > 0 && page > 0)
+                   ? static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(page)
+                   : std::uint64_t{0};
     }();
     return bytes;
 }
@@ -55,12 +56,14 @@ Buffer<T> allocate(std::uint64_t count) noexcept {
         return Buffer<T>();
     }
     if (bytes == 0) bytes = sizeof(T);
-    if (bytes < kHugePageMinimum) return Buffer<T>(static_cast<T*>(std::malloc(static_cast<std::size_t>(bytes))));
+    if (bytes < kHugePageMinimum)
+        return Buffer<T>(static_cast<T*>(std::malloc(static_cast<std::size_t>(bytes))));
     // A large buffer on huge-page boundaries, with the kernel asked to back it with huge
     // pages: far fewer page faults when the engine first touches it. Where that is not
     // supported the advice is ignored and ordinary pages serve.
     const std::uint64_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
-    void* p = std::aligned_alloc(static_cast<std::size_t>(kHugePage), static_cast<std::size_t>(rounded));
+    void* p =
+        std::aligned_alloc(static_cast<std::size_t>(kHugePage), static_cast<std::size_t>(rounded));
 #ifdef MADV_HUGEPAGE
     if (p) madvise(p, static_cast<std::size_t>(rounded), MADV_HUGEPAGE);
 #endif

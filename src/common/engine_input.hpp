@@ -37,7 +37,7 @@ struct AlignmentOptions {
     bool seq3_left_free = false;  // three-way only
     bool seq3_right_free = false;
     bool enable_gap_close_penalty = true;
-    std::optional<ScalerParams> scaler;  // pairwise only
+    std::optional<ScalerParams> scaler;                  // pairwise only
     TracebackPath traceback = TracebackPath::Automatic;  // pairwise only
     std::int64_t checkpoint_interval = 0;  // diagonals per block; 0 picks one from the lengths
 };
@@ -68,7 +68,8 @@ inline constexpr std::uint8_t upper_ascii(std::uint8_t b) noexcept {
 inline constexpr std::uint64_t grid_cells(std::initializer_list<std::uint64_t> lengths) noexcept {
     std::uint64_t cells = 1;
     for (std::uint64_t len : lengths) {
-        if (len == ~std::uint64_t{0} || __builtin_mul_overflow(cells, len + 1, &cells)) return ~std::uint64_t{0};
+        if (len == ~std::uint64_t{0} || __builtin_mul_overflow(cells, len + 1, &cells))
+            return ~std::uint64_t{0};
     }
     return cells;
 }
@@ -81,12 +82,15 @@ inline constexpr std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) 
 // The end rules, per string and coordinate x (0..len) along it. A gap column at x that
 // lies before the string's first character (x == 0) with its left end free, or after its
 // last (x == len) with its right end free, scores nothing: the gap is free there.
-inline constexpr bool gap_is_free(std::int64_t x, std::int64_t len, bool left_free, bool right_free) noexcept {
+inline constexpr bool gap_is_free(std::int64_t x, std::int64_t len, bool left_free,
+                                  bool right_free) noexcept {
     return (x == 0 && left_free) || (x == len && right_free);
 }
 
 // A gap that ends at x == 1 with the left end free ran along the free left end, so the
 // closing score of the gap is not added there: that closing is exempt.
-inline constexpr bool closing_is_exempt(std::int64_t x, bool left_free) noexcept { return x == 1 && left_free; }
+inline constexpr bool closing_is_exempt(std::int64_t x, bool left_free) noexcept {
+    return x == 1 && left_free;
+}
 
 }  // namespace vorn

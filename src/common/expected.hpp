@@ -17,7 +17,7 @@ enum class ErrorKind {
 
 struct EngineError {
     ErrorKind kind;
-    const char* message;     // a fixed text with static lifetime
+    const char* message;      // a fixed text with static lifetime
     std::uint64_t bytes = 0;  // Memory: the working memory the call needed (0: unknown)
 };
 

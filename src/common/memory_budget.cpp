@@ -37,7 +37,8 @@ std::string read_file(const std::string& path) {
 std::uint64_t read_bytes(const std::string& path) {
     const std::string text = read_file(path);
     unsigned long long value = 0;
-    if (text.empty() || text.compare(0, 3, "max") == 0 || std::sscanf(text.c_str(), "%llu", &value) != 1) {
+    if (text.empty() || text.compare(0, 3, "max") == 0 ||
+        std::sscanf(text.c_str(), "%llu", &value) != 1) {
         return kUnlimited;
     }
     return value;
@@ -71,16 +72,19 @@ std::uint64_t cgroup_limit(const std::string& base) {
     std::uint64_t lowest = kUnlimited;
     for (std::string line; std::getline(lines, line);) {
         // "hierarchy:controllers:path": v2 has hierarchy 0 and no controllers.
-        const std::size_t a = line.find(':'), b = a == std::string::npos ? a : line.find(':', a + 1);
+        const std::size_t a = line.find(':'),
+                          b = a == std::string::npos ? a : line.find(':', a + 1);
         if (b == std::string::npos) continue;
         const std::string controllers = line.substr(a + 1, b - a - 1);
         std::string path = line.substr(b + 1);
         if (path == "/") path.clear();
         if (line.compare(0, a, "0") == 0 && controllers.empty()) {
-            lowest = std::min(lowest, cgroup_headroom(base + "/sys/fs/cgroup", path, "memory.max", "memory.current"));
+            lowest = std::min(lowest, cgroup_headroom(base + "/sys/fs/cgroup", path, "memory.max",
+                                                      "memory.current"));
         } else if (("," + controllers + ",").find(",memory,") != std::string::npos) {
-            lowest = std::min(lowest, cgroup_headroom(base + "/sys/fs/cgroup/memory", path,
-                                                      "memory.limit_in_bytes", "memory.usage_in_bytes"));
+            lowest =
+                std::min(lowest, cgroup_headroom(base + "/sys/fs/cgroup/memory", path,
+                                                 "memory.limit_in_bytes", "memory.usage_in_bytes"));
         }
     }
     return lowest;
@@ -110,11 +114,13 @@ void rlimits(const std::string& base, MemoryLimits* limits) {
     const long page = sysconf(_SC_PAGESIZE);
     unsigned long long size = 0, resident = 0, shared = 0, text = 0, lib = 0, data = 0;
     const std::string statm = read_file(base + "/proc/self/statm");
-    const bool have = std::sscanf(statm.c_str(), "%llu %llu %llu %llu %llu %llu", &size, &resident, &shared,
-                                  &text, &lib, &data) == 6 && page > 0;
+    const bool have = std::sscanf(statm.c_str(), "%llu %llu %llu %llu %llu %llu", &size, &resident,
+                                  &shared, &text, &lib, &data) == 6 &&
+                      page > 0;
     rlimit r{};
     if (getrlimit(RLIMIT_AS, &r) == 0 && r.rlim_cur != RLIM_INFINITY) {
-        limits->address_space = headroom(r.rlim_cur, have ? size * static_cast<std::uint64_t>(page) : 0);
+        limits->address_space =
+            headroom(r.rlim_cur, have ? size * static_cast<std::uint64_t>(page) : 0);
     }
     if (getrlimit(RLIMIT_DATA, &r) == 0 && r.rlim_cur != RLIM_INFINITY) {
         limits->data = headroom(r.rlim_cur, have ? data * static_cast<std::uint64_t>(page) : 0);
@@ -128,7 +134,8 @@ MemoryLimits read_memory_limits() noexcept {
     try {
         const std::string base = root();
         const long pages = sysconf(_SC_PHYS_PAGES), page = sysconf(_SC_PAGESIZE);
-        if (pages > 0 && page > 0) limits.physical = static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(page);
+        if (pages > 0 && page > 0)
+            limits.physical = static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(page);
         if (!base.empty()) limits.physical = kUnlimited;  // a fake root brings its own MemTotal
         meminfo(base, &limits);
         limits.cgroup = cgroup_limit(base);

@@ -20,7 +20,7 @@ namespace vorn {
 namespace {
 
 std::atomic<std::int64_t> g_interpreter{-1};  // the binding; never reset
-PyObject* g_module = nullptr;                  // the cached module object; never released
+PyObject* g_module = nullptr;                 // the cached module object; never released
 
 PyModuleDef g_definition = {
     PyModuleDef_HEAD_INIT, "vorn_rust_native", "", 0, nullptr, nullptr, nullptr, nullptr, nullptr,
@@ -28,21 +28,26 @@ PyModuleDef g_definition = {
 
 // The docstrings (text signatures) are generated from the parameter tables at start-up.
 PyMethodDef g_functions[] = {
-    {"make_rust_score_scaler", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(make_rust_score_scaler)),
+    {"make_rust_score_scaler",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(make_rust_score_scaler)),
      METH_VARARGS | METH_KEYWORDS, nullptr},
-    {"needleman_wunsch", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(needleman_wunsch)),
+    {"needleman_wunsch",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(needleman_wunsch)),
      METH_VARARGS | METH_KEYWORDS, nullptr},
-    {"needleman_wunsch_batch", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(needleman_wunsch_batch)),
+    {"needleman_wunsch_batch",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(needleman_wunsch_batch)),
      METH_VARARGS | METH_KEYWORDS, nullptr},
-    {"needleman_wunsch_3d", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(needleman_wunsch_3d)),
+    {"needleman_wunsch_3d",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(needleman_wunsch_3d)),
      METH_VARARGS | METH_KEYWORDS, nullptr},
 };
 
 // Sets each function's docstring from its parameter table, in g_functions' order.
 bool set_docstrings() {
     static std::string docs[std::size(g_functions)];  // kept for the life of the process
-    const Signature* signatures[] = {&make_rust_score_scaler_signature(), &needleman_wunsch_signature(),
-                                     &needleman_wunsch_batch_signature(), &needleman_wunsch_3d_signature()};
+    const Signature* signatures[] = {
+        &make_rust_score_scaler_signature(), &needleman_wunsch_signature(),
+        &needleman_wunsch_batch_signature(), &needleman_wunsch_3d_signature()};
     static_assert(std::size(signatures) == std::size(g_functions));
     try {
         for (std::size_t k = 0; k < std::size(g_functions); ++k) {
@@ -84,8 +89,8 @@ bool module_body(PyObject* module) {
         PyRef cause = PyRef::steal(v);
         Py_XDECREF(t);
         Py_XDECREF(tb);
-        PyRef error = PyRef::steal(
-            PyObject_CallFunction(PyExc_RuntimeError, "s", "An error occurred while initializing class RustScoreScaler"));
+        PyRef error = PyRef::steal(PyObject_CallFunction(
+            PyExc_RuntimeError, "s", "An error occurred while initializing class RustScoreScaler"));
         if (!error) return false;
         PyException_SetCause(error.get(), cause.release());  // steals
         PyErr_SetObject(PyExc_RuntimeError, error.get());
@@ -145,6 +150,4 @@ PyObject* init_module() {
 
 }  // namespace vorn
 
-PyMODINIT_FUNC PyInit_vorn_rust_native(void) {
-    return vorn::init_module();
-}
+PyMODINIT_FUNC PyInit_vorn_rust_native(void) { return vorn::init_module(); }

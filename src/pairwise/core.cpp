@@ -23,9 +23,9 @@ using pairwise::first_row;
 using pairwise::kUnset2;
 
 struct PairwiseWorkspace::Storage {
-    std::string s1, s2;  // upper-cased working copies
+    std::string s1, s2;              // upper-cased working copies
     Scratch<std::uint8_t> pointers;  // the whole grid, or one block of diagonals
-    Scratch<double> checkpoints;      // the checkpointed path's stored diagonals
+    Scratch<double> checkpoints;     // the checkpointed path's stored diagonals
     Scratch<std::uint64_t> offsets;
     Scratch<double> diagonals;
     Scratch<double> by_i, by_k;  // per-index terms
@@ -51,7 +51,8 @@ pairwise::FillFn pick_fill(bool scaled) {
     switch (selected_kernel_isa()) {
 #if VORN_X86_KERNELS
         case KernelIsa::Avx512:
-            return scaled ? pairwise::kernel_avx512::fill_scaled : pairwise::kernel_avx512::fill_plain;
+            return scaled ? pairwise::kernel_avx512::fill_scaled
+                          : pairwise::kernel_avx512::fill_plain;
         case KernelIsa::Avx2:
             return scaled ? pairwise::kernel_avx2::fill_scaled : pairwise::kernel_avx2::fill_plain;
 #endif
@@ -61,9 +62,9 @@ pairwise::FillFn pick_fill(bool scaled) {
     return scaled ? pairwise::kernel_generic::fill_scaled : pairwise::kernel_generic::fill_plain;
 }
 
-Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2, const ScoreTable& table,
-                               const AlignmentOptions& options, PairwiseWorkspace& workspace,
-                               Interruption& interruption);
+Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2,
+                               const ScoreTable& table, const AlignmentOptions& options,
+                               PairwiseWorkspace& workspace, Interruption& interruption);
 
 // Below this many bytes the whole grid is taken without asking how much memory is left
 // (the question costs more than such a call); a failed allocation still falls back.
@@ -94,7 +95,8 @@ std::uint64_t times(std::uint64_t a, std::uint64_t b) {
 }  // namespace
 
 Expected<PairwiseResult> needleman_wunsch_core(std::string_view seq1, std::string_view seq2,
-                                               const ScoreTable& table, const AlignmentOptions& options,
+                                               const ScoreTable& table,
+                                               const AlignmentOptions& options,
                                                Interruption& interruption) {
     try {
         PairwiseWorkspace workspace;
@@ -105,8 +107,10 @@ Expected<PairwiseResult> needleman_wunsch_core(std::string_view seq1, std::strin
 }
 
 Expected<PairwiseResult> needleman_wunsch_core(std::string_view seq1, std::string_view seq2,
-                                               const ScoreTable& table, const AlignmentOptions& options,
-                                               PairwiseWorkspace& workspace, Interruption& interruption) {
+                                               const ScoreTable& table,
+                                               const AlignmentOptions& options,
+                                               PairwiseWorkspace& workspace,
+                                               Interruption& interruption) {
     try {  // the strings can fail to grow; nothing else throws
         return align(seq1, seq2, table, options, workspace, interruption);
     } catch (const std::bad_alloc&) {
@@ -116,16 +120,17 @@ Expected<PairwiseResult> needleman_wunsch_core(std::string_view seq1, std::strin
 
 namespace {
 
-Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2, const ScoreTable& table,
-                               const AlignmentOptions& options, PairwiseWorkspace& workspace,
-                               Interruption& interruption) {
+Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2,
+                               const ScoreTable& table, const AlignmentOptions& options,
+                               PairwiseWorkspace& workspace, Interruption& interruption) {
     auto& ws = workspace.storage();
     const std::int64_t n = static_cast<std::int64_t>(seq1.size());
     const std::int64_t m = static_cast<std::int64_t>(seq2.size());
 
     // Sizes first, so that a grid that cannot exist fails before anything is touched.
     std::uint64_t cells = 0;
-    if (!checked_mul(static_cast<std::uint64_t>(n) + 1, static_cast<std::uint64_t>(m) + 1, &cells)) {
+    if (!checked_mul(static_cast<std::uint64_t>(n) + 1, static_cast<std::uint64_t>(m) + 1,
+                     &cells)) {
         return kOutOfMemory;
     }
     // Per-index arrays carry padding at index -1 and kLanes entries of slack at the end;
@@ -156,9 +161,10 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2, con
     // The traceback path: the whole grid's pointers when they fit comfortably in what
     // this process can still obtain, otherwise checkpoints every k diagonals and the
     // pointers of one block of k diagonals at a time.
-    const std::int64_t interval = options.checkpoint_interval > 0
-                                      ? std::min<std::int64_t>(options.checkpoint_interval, std::max<std::int64_t>(last_d, 1))
-                                      : default_interval(last_d);
+    const std::int64_t interval =
+        options.checkpoint_interval > 0
+            ? std::min<std::int64_t>(options.checkpoint_interval, std::max<std::int64_t>(last_d, 1))
+            : default_interval(last_d);
     const std::int64_t n_blocks = last_d == 0 ? 1 : (last_d + interval - 1) / interval;
     std::uint64_t block_bytes = 0;
     for (std::int64_t b = 0; b < n_blocks; ++b) {
@@ -167,12 +173,15 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2, con
     }
     const std::uint64_t full_bytes = sum_bytes({cells, pairwise::kLanes});
     block_bytes = sum_bytes({block_bytes, pairwise::kLanes});
-    const std::uint64_t checkpoint_doubles = times(static_cast<std::uint64_t>(n_blocks - 1), 6 * longest);
-    const std::uint64_t checkpoint_bytes = sum_bytes({block_bytes, times(checkpoint_doubles, sizeof(double))});
+    const std::uint64_t checkpoint_doubles =
+        times(static_cast<std::uint64_t>(n_blocks - 1), 6 * longest);
+    const std::uint64_t checkpoint_bytes =
+        sum_bytes({block_bytes, times(checkpoint_doubles, sizeof(double))});
     // Everything else the call holds: the score diagonals, the per-index terms and codes,
     // the diagonal offsets, the working copies and the two result strings, and some room.
     const std::uint64_t other =
-        sum_bytes({times(9 * room + 3 * len_i + 3 * len_k, sizeof(double)), times(len_i + len_k, sizeof(std::uint32_t)),
+        sum_bytes({times(9 * room + 3 * len_i + 3 * len_k, sizeof(double)),
+                   times(len_i + len_k, sizeof(std::uint32_t)),
                    times(n_diagonals + 1, sizeof(std::uint64_t) + 3), std::uint64_t{16} << 20});
     const std::uint64_t full_need = sum_bytes({full_bytes, other});
     const std::uint64_t checkpoint_need = sum_bytes({checkpoint_bytes, other});
@@ -237,7 +246,8 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2, con
         }
         c2r[k] = static_cast<std::uint32_t>(code2[b]);
     }
-    const std::uint32_t sig1 = std::max<std::uint32_t>(sigma1, 1), sig2 = std::max<std::uint32_t>(sigma2, 1);
+    const std::uint32_t sig1 = std::max<std::uint32_t>(sigma1, 1),
+                        sig2 = std::max<std::uint32_t>(sigma2, 1);
     double* tab = ws.tab.reserve(static_cast<std::uint64_t>(sig1) * sig2);
     if (!tab) return kOutOfMemory;
     for (std::uint32_t a = 0; a < sig1; ++a) {
@@ -304,7 +314,9 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2, con
     } else {
         // 3. End weights: pow is called only here, once per index and end.
         const double d = options.scaler->decay_exponent, t = options.scaler->temperature;
-        auto weight = [&](bool on, std::int64_t k) { return on ? end_weight(static_cast<double>(k), d, t) : 0.0; };
+        auto weight = [&](bool on, std::int64_t k) {
+            return on ? end_weight(static_cast<double>(k), d, t) : 0.0;
+        };
         for (std::int64_t i = 0; i <= n; ++i) {
             const double r1 = weight(r1f, n + 1 - i);
             ti[0][i] = weight(l1f, i) + r1;      // L1(i) + R1(i)
@@ -330,7 +342,8 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2, con
     FillState st{};
     auto start_state = [&] {
         std::fill(diagonals, diagonals + 9 * room, kNegInf);
-        for (int t = 0; t < 9; ++t) st.diag[t] = diagonals + static_cast<std::uint64_t>(t) * room + 1;
+        for (int t = 0; t < 9; ++t)
+            st.diag[t] = diagonals + static_cast<std::uint64_t>(t) * room + 1;
         st.diag[3][0] = 0.0;
         st.d = 0;
     };
@@ -339,7 +352,9 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2, con
     };
     // Checkpoint c holds diagonals c * k - 1 and c * k (c >= 1), from which block c
     // (diagonals c * k + 1 to (c + 1) * k) is filled again.
-    auto checkpoint = [&](std::int64_t c) { return checkpoints + static_cast<std::uint64_t>(c - 1) * 6 * longest; };
+    auto checkpoint = [&](std::int64_t c) {
+        return checkpoints + static_cast<std::uint64_t>(c - 1) * 6 * longest;
+    };
     auto fill_block = [&](std::int64_t b) {
         in.pointer_origin = offsets[b * interval + 1];
         fill(in, st, std::min((b + 1) * interval, last_d));
@@ -347,7 +362,8 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2, con
     start_state();
     std::int64_t block_first = 0;  // the first diagonal whose pointers are at hand
     if (!checkpointed) {
-        pointers[0] = static_cast<std::uint8_t>((kUnset2 << pairwise::kShiftGap1) | (kUnset2 << pairwise::kShiftGap2));
+        pointers[0] = static_cast<std::uint8_t>((kUnset2 << pairwise::kShiftGap1) |
+                                                (kUnset2 << pairwise::kShiftGap2));
         fill(in, st, last_d);
         if (interruption.stopped()) return kInterrupted;
     } else {
@@ -358,7 +374,8 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2, con
             double* slot = checkpoint(b + 1);
             for (int t = 0; t < 6; ++t) {
                 const std::size_t len = diagonal_length(st.d - (t < 3 ? 1 : 0));
-                std::memcpy(slot + static_cast<std::uint64_t>(t) * longest, st.diag[t], len * sizeof(double));
+                std::memcpy(slot + static_cast<std::uint64_t>(t) * longest, st.diag[t],
+                            len * sizeof(double));
             }
         }
         block_first = (n_blocks - 1) * interval + 1;
@@ -372,7 +389,8 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2, con
             st.d = b * interval;
             for (int t = 0; t < 6; ++t) {
                 const std::size_t len = diagonal_length(st.d - (t < 3 ? 1 : 0));
-                std::memcpy(st.diag[t], slot + static_cast<std::uint64_t>(t) * longest, len * sizeof(double));
+                std::memcpy(st.diag[t], slot + static_cast<std::uint64_t>(t) * longest,
+                            len * sizeof(double));
             }
         }
         fill_block(b);
@@ -430,7 +448,8 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2, con
             refill((dd - 1) / interval);
             if (interruption.stopped()) return kInterrupted;
         }
-        const std::uint64_t at = offsets[dd] - in.pointer_origin + static_cast<std::uint64_t>(i - lo);
+        const std::uint64_t at =
+            offsets[dd] - in.pointer_origin + static_cast<std::uint64_t>(i - lo);
         const std::uint8_t p = (pointers[at] >> shift) & 3;
         if (p == kUnset2) return kUnsetPointer;
         state = static_cast<TraceState>(p);

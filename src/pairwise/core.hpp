@@ -40,11 +40,14 @@ class PairwiseWorkspace {
 
 // Both return kInterrupted as soon as `interruption` asks to stop.
 Expected<PairwiseResult> needleman_wunsch_core(std::string_view seq1, std::string_view seq2,
-                                               const ScoreTable& table, const AlignmentOptions& options,
-                                               PairwiseWorkspace& workspace, Interruption& interruption);
+                                               const ScoreTable& table,
+                                               const AlignmentOptions& options,
+                                               PairwiseWorkspace& workspace,
+                                               Interruption& interruption);
 
 Expected<PairwiseResult> needleman_wunsch_core(std::string_view seq1, std::string_view seq2,
-                                               const ScoreTable& table, const AlignmentOptions& options,
+                                               const ScoreTable& table,
+                                               const AlignmentOptions& options,
                                                Interruption& interruption);
 
 }  // namespace vorn

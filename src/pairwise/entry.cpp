@@ -11,8 +11,17 @@ namespace vorn {
 namespace {
 
 enum class P {
-    Seq1, Seq2, ScoreMatrix, GapOpen, GapExtend, Seq1LeftFree, Seq1RightFree, Seq2LeftFree, Seq2RightFree,
-    EnableGapClosePenalty, ScoreScalerFn,
+    Seq1,
+    Seq2,
+    ScoreMatrix,
+    GapOpen,
+    GapExtend,
+    Seq1LeftFree,
+    Seq1RightFree,
+    Seq2LeftFree,
+    Seq2RightFree,
+    EnableGapClosePenalty,
+    ScoreScalerFn,
 };
 constexpr Param kParams[] = {
     {"seq1", Kind::String, true},
@@ -49,7 +58,8 @@ PyObject* needleman_wunsch(PyObject*, PyObject* args, PyObject* kwargs) {
         return needleman_wunsch_core(seq1, seq2, table, options, interruption);
     });
     if (!result) {
-        raise_engine_error(result.error(), CallSite{"needleman_wunsch", {seq1.size() + 1, seq2.size() + 1}, 2});
+        raise_engine_error(result.error(),
+                           CallSite{"needleman_wunsch", {seq1.size() + 1, seq2.size() + 1}, 2});
         return nullptr;
     }
     return pairwise_result_to_tuple(*result);

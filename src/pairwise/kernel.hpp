@@ -52,7 +52,9 @@ inline std::int64_t first_row(std::int64_t d, std::int64_t m) { return d > m ? d
 
 // Room for one stored diagonal: its longest length, min(n, m) + 1, plus padding at
 // index -1, the sentinel past its last cell and kLanes entries of slack.
-inline std::int64_t diagonal_room(std::int64_t n, std::int64_t m) { return (n < m ? n : m) + 3 + kLanes; }
+inline std::int64_t diagonal_room(std::int64_t n, std::int64_t m) {
+    return (n < m ? n : m) + 3 + kLanes;
+}
 
 // The scores of the three states on the two most recent anti-diagonals and one being
 // filled, nine arrays of diagonal_room() doubles, each pointing at its index 0. Cell

@@ -67,7 +67,6 @@ struct Best {
     void offer(VecD v, std::int64_t state) { vorn::KERNEL_NS::offer(v, state, value, from); }
 };
 
-
 template <bool Scaled>
 void fill(const FillInput& in, FillState& state, std::int64_t last) {
     const std::int64_t n = in.n, m = in.m;
@@ -84,8 +83,10 @@ void fill(const FillInput& in, FillState& state, std::int64_t last) {
     // per-index gap terms).
     VecI lane{};
     for (int t = 0; t < kWidth; ++t) lane[t] = t;
-    const VecI l1f = splat_i(in.seq1_left_free ? -1 : 0), r1f = splat_i(in.seq1_right_free ? -1 : 0);
-    const VecI l2f = splat_i(in.seq2_left_free ? -1 : 0), r2f = splat_i(in.seq2_right_free ? -1 : 0);
+    const VecI l1f = splat_i(in.seq1_left_free ? -1 : 0),
+               r1f = splat_i(in.seq1_right_free ? -1 : 0);
+    const VecI l2f = splat_i(in.seq2_left_free ? -1 : 0),
+               r2f = splat_i(in.seq2_right_free ? -1 : 0);
     const VecI zero_i = splat_i(0), one_i = splat_i(1), n_i = splat_i(n), m_i = splat_i(m);
     for (std::int64_t d = state.d + 1; d <= last; ++d) {
         const std::int64_t lo = first_row(d, m);
@@ -111,7 +112,8 @@ void fill(const FillInput& in, FillState& state, std::int64_t last) {
                 const VecD a_im = load<VecD>(in.a1_i + i - 1), b_im = load<VecD>(in.b1_i + i - 1);
                 const VecD l2 = load<VecD>(in.l2_k + k), l2p = load<VecD>(in.l2p_k + k);
                 const VecD r2 = load<VecD>(in.r2_k + k);
-                const VecD l2_jm = load<VecD>(in.l2_k + k + 1), l2p_jm = load<VecD>(in.l2p_k + k + 1);
+                const VecD l2_jm = load<VecD>(in.l2_k + k + 1),
+                           l2p_jm = load<VecD>(in.l2p_k + k + 1);
                 const VecD r2_jm = load<VecD>(in.r2_k + k + 1);
                 const VecD match_scale = one_if_zero((a_i + l2) + r2);
                 const VecD g1 = one_if_zero((b_i + l2) + r2);              // gap1_scale(i, j)
@@ -139,7 +141,8 @@ void fill(const FillInput& in, FillState& state, std::int64_t last) {
                 ey = load<VecD>(in.ey_k + k);
                 cx_y = cx_m;
             }
-            const VecD pm1 = load<VecD>(m1 + at1), px1 = load<VecD>(x1 + at1), py1 = load<VecD>(y1 + at1);
+            const VecD pm1 = load<VecD>(m1 + at1), px1 = load<VecD>(x1 + at1),
+                       py1 = load<VecD>(y1 + at1);
             const VecD pm1u = load<VecD>(m1 + at1 - 1), px1u = load<VecD>(x1 + at1 - 1);
             const VecD py1u = load<VecD>(y1 + at1 - 1);
             Best bm, bx, by;
@@ -155,7 +158,8 @@ void fill(const FillInput& in, FillState& state, std::int64_t last) {
             store(m0 + at, bm.value);
             store(x0 + at, bx.value);
             store(y0 + at, by.value);
-            const VecI packed = (bm.from << kShiftMatch) | (bx.from << kShiftGap1) | (by.from << kShiftGap2);
+            const VecI packed =
+                (bm.from << kShiftMatch) | (bx.from << kShiftGap1) | (by.from << kShiftGap2);
             store(out + at, __builtin_convertvector(packed, VecU8));
         }
         m0[hi - lo + 1] = kNegInf;
@@ -174,7 +178,11 @@ void fill(const FillInput& in, FillState& state, std::int64_t last) {
 
 }  // namespace
 
-void fill_plain(const FillInput& in, FillState& state, std::int64_t last) { fill<false>(in, state, last); }
-void fill_scaled(const FillInput& in, FillState& state, std::int64_t last) { fill<true>(in, state, last); }
+void fill_plain(const FillInput& in, FillState& state, std::int64_t last) {
+    fill<false>(in, state, last);
+}
+void fill_scaled(const FillInput& in, FillState& state, std::int64_t last) {
+    fill<true>(in, state, last);
+}
 
 }  // namespace vorn::pairwise::KERNEL_NS

@@ -20,8 +20,8 @@ inline double one_if_zero(double sum) noexcept { return sum == 0.0 ? 1.0 : sum; 
 
 // The factor for one column: the sum of the enabled ends' terms in the fixed order
 // (seq1 left, seq1 right, seq2 left, seq2 right), or 1.0 where that sum is zero.
-inline double scale_factor(double decay_exponent, double temperature,
-                           const std::int64_t indices[4], const bool flags[4]) noexcept {
+inline double scale_factor(double decay_exponent, double temperature, const std::int64_t indices[4],
+                           const bool flags[4]) noexcept {
     double sum = 0.0;
     for (int k = 0; k < 4; ++k) {
         if (flags[k]) {

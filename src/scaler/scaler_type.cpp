@@ -2,20 +2,19 @@
 // scale_factor(), which the pairwise engine shares.
 #include "scaler/scaler_type.hpp"
 
+#include <new>
+#include <string>
+
 #include "arguments/arguments.hpp"
 #include "arguments/py_ref.hpp"
 #include "scaler/scale_factor.hpp"
-
-#include <new>
-#include <string>
 
 namespace vorn {
 
 namespace {
 
 struct ScalerObject {
-    PyObject_HEAD
-    double decay_exponent;
+    PyObject_HEAD double decay_exponent;
     double temperature;
 };
 
@@ -27,17 +26,25 @@ constexpr Param kConstructParams[] = {
 static_assert(param_is(kConstructParams, Construct::DecayExponent, "decay_exponent") &&
               param_is(kConstructParams, Construct::Temperature, "temperature"));
 constexpr Signature kNewSignature = make_signature("RustScoreScaler.__new__", kConstructParams, 2);
-constexpr Signature kFactorySignature = make_signature("make_rust_score_scaler", kConstructParams, 2);
+constexpr Signature kFactorySignature =
+    make_signature("make_rust_score_scaler", kConstructParams, 2);
 
 // The four indices, then the four flags, each in the order scale_factor takes them.
 enum class Call {
-    Seq1LeftIdx, Seq1RightIdx, Seq2LeftIdx, Seq2RightIdx, Seq1LeftFree, Seq1RightFree, Seq2LeftFree, Seq2RightFree,
+    Seq1LeftIdx,
+    Seq1RightIdx,
+    Seq2LeftIdx,
+    Seq2RightIdx,
+    Seq1LeftFree,
+    Seq1RightFree,
+    Seq2LeftFree,
+    Seq2RightFree,
 };
 constexpr Param kCallParams[] = {
-    {"seq1_left_idx", Kind::Index, true},   {"seq1_right_idx", Kind::Index, true},
-    {"seq2_left_idx", Kind::Index, true},   {"seq2_right_idx", Kind::Index, true},
-    {"seq1_left_free", Kind::Flag, true},   {"seq1_right_free", Kind::Flag, true},
-    {"seq2_left_free", Kind::Flag, true},   {"seq2_right_free", Kind::Flag, true},
+    {"seq1_left_idx", Kind::Index, true}, {"seq1_right_idx", Kind::Index, true},
+    {"seq2_left_idx", Kind::Index, true}, {"seq2_right_idx", Kind::Index, true},
+    {"seq1_left_free", Kind::Flag, true}, {"seq1_right_free", Kind::Flag, true},
+    {"seq2_left_free", Kind::Flag, true}, {"seq2_right_free", Kind::Flag, true},
 };
 static_assert(param_is(kCallParams, Call::Seq1LeftIdx, "seq1_left_idx") &&
               param_is(kCallParams, Call::Seq2RightIdx, "seq2_right_idx") &&
@@ -78,8 +85,8 @@ PyObject* scaler_call(PyObject* self, PyObject* args, PyObject* kwargs) {
     const auto* obj = reinterpret_cast<const ScalerObject*>(self);
     const std::int64_t indices[4] = {c.index(Call::Seq1LeftIdx), c.index(Call::Seq1RightIdx),
                                      c.index(Call::Seq2LeftIdx), c.index(Call::Seq2RightIdx)};
-    const bool flags[4] = {c.flag(Call::Seq1LeftFree), c.flag(Call::Seq1RightFree), c.flag(Call::Seq2LeftFree),
-                           c.flag(Call::Seq2RightFree)};
+    const bool flags[4] = {c.flag(Call::Seq1LeftFree), c.flag(Call::Seq1RightFree),
+                           c.flag(Call::Seq2LeftFree), c.flag(Call::Seq2RightFree)};
     return PyFloat_FromDouble(scale_factor(obj->decay_exponent, obj->temperature, indices, flags));
 }
 
@@ -99,8 +106,8 @@ PyType_Slot kSlots[] = {
 };
 
 // Not a base type: no subclassing, and no __dict__ or weak-reference slot.
-PyType_Spec kSpec = {"vorn_rust_native.RustScoreScaler", sizeof(ScalerObject), 0, Py_TPFLAGS_DEFAULT,
-                     kSlots};
+PyType_Spec kSpec = {"vorn_rust_native.RustScoreScaler", sizeof(ScalerObject), 0,
+                     Py_TPFLAGS_DEFAULT, kSlots};
 
 }  // namespace
 

@@ -17,7 +17,9 @@ namespace {
 class GuardedDictIter {
   public:
     explicit GuardedDictIter(PyObject* dict)
-        : dict_(PyRef::borrow(dict)), size_at_start_(PyDict_Size(dict)), remaining_(size_at_start_) {}
+        : dict_(PyRef::borrow(dict)),
+          size_at_start_(PyDict_Size(dict)),
+          remaining_(size_at_start_) {}
 
     // 1: an item (new references); 0: the end; -1: the exception is set. An item
     // beyond the count the dict had at the start means its keys were replaced; it is

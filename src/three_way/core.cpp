@@ -29,7 +29,8 @@ using three_way::pack_word;
 using three_way::pointer_of;
 using three_way::state_pair_score;
 using three_way::with_pointer;
-constexpr EngineError kUnsetPointer3d{ErrorKind::Value, "unset pointer encountered during 3D traceback"};
+constexpr EngineError kUnsetPointer3d{ErrorKind::Value,
+                                      "unset pointer encountered during 3D traceback"};
 // A cell of seven states and 49 transitions costs about as much as this many cells of the
 // pairwise fill (the unit of an Interruption's countdown).
 constexpr std::int64_t kCellWeight = 8;
@@ -46,10 +47,13 @@ std::uint8_t coordinate_class(std::int64_t x, std::int64_t len, bool left_free, 
 three_way::RowFn pick_row_kernel() {
     switch (selected_kernel_isa()) {
 #if VORN_X86_KERNELS
-        case KernelIsa::Avx512: return three_way::kernel_avx512::fill_row;
-        case KernelIsa::Avx2: return three_way::kernel_avx2::fill_row;
+        case KernelIsa::Avx512:
+            return three_way::kernel_avx512::fill_row;
+        case KernelIsa::Avx2:
+            return three_way::kernel_avx2::fill_row;
 #endif
-        default: break;
+        default:
+            break;
     }
     return three_way::kernel_generic::fill_row;
 }
@@ -61,14 +65,16 @@ struct Grid {
     const std::uint8_t* s[3];  // upper-cased
     const ScoreTable* table;
     double gap_score[64][kStates][kStates];  // [classes of the three strings][k][p]
-    std::vector<std::uint8_t> cls[3];         // coordinate class by position, per string
+    std::vector<std::uint8_t> cls[3];        // coordinate class by position, per string
     std::uint8_t* pointers;
     std::int64_t w2, w3;
 
     std::uint8_t* cell(std::int64_t i, std::int64_t j, std::int64_t l) const {
-        return pointers + kWordBytes * ((static_cast<std::uint64_t>(i) * static_cast<std::uint64_t>(w2) +
-                                static_cast<std::uint64_t>(j)) * static_cast<std::uint64_t>(w3) +
-                               static_cast<std::uint64_t>(l));
+        return pointers +
+               kWordBytes * ((static_cast<std::uint64_t>(i) * static_cast<std::uint64_t>(w2) +
+                              static_cast<std::uint64_t>(j)) *
+                                 static_cast<std::uint64_t>(w3) +
+                             static_cast<std::uint64_t>(l));
     }
     // The pair score of string a's character before x and string b's before y.
     double pair(int a, std::int64_t x, int b, std::int64_t y) const {
@@ -98,35 +104,43 @@ Layout choose_layout(const std::int64_t* len, std::uint64_t n_cells) {
     const std::uint64_t row = static_cast<std::uint64_t>(len[2]) + 1 + kLanes;
     const std::uint64_t n_planes = len[outer] > 0 ? 2 : 1;
     // Planes, the pair rows of the middle string plus one, the row words and state 3's rows.
-    const std::uint64_t rows = n_planes * kStates * mid * row * sizeof(double) + (mid + 1) * row * sizeof(double) +
-                               row * (sizeof(std::uint32_t) + 2 * sizeof(double) + 2 * sizeof(std::int64_t));
-    if (forced != 2 && (forced >= 0 || rows <= kSmallPlanes || rows <= n_cells)) return {outer, rows};
-    const std::uint64_t plane = static_cast<std::uint64_t>(len[0] + 1) * static_cast<std::uint64_t>(len[1] + 1);
+    const std::uint64_t rows =
+        n_planes * kStates * mid * row * sizeof(double) + (mid + 1) * row * sizeof(double) +
+        row * (sizeof(std::uint32_t) + 2 * sizeof(double) + 2 * sizeof(std::int64_t));
+    if (forced != 2 && (forced >= 0 || rows <= kSmallPlanes || rows <= n_cells))
+        return {outer, rows};
+    const std::uint64_t plane =
+        static_cast<std::uint64_t>(len[0] + 1) * static_cast<std::uint64_t>(len[1] + 1);
     return {2, 2 * kStates * plane * sizeof(double)};
 }
 
 // Rows along l, string `outer` outermost and the other of the first two in the middle;
 // two planes of scores (outer coordinate - 1 and current), rows indexed by the middle
 // coordinate. False when memory runs out.
-FillStatus fill_by_rows(const Grid& grid, int outer, double* end_scores, Interruption& interruption) {
+FillStatus fill_by_rows(const Grid& grid, int outer, double* end_scores,
+                        Interruption& interruption) {
     const std::int64_t* len = grid.len;
     const int middle = 1 - outer;
     const std::int64_t row = len[2] + 1 + kLanes;
     const std::int64_t wm = len[middle] + 1;
-    const std::uint64_t plane = static_cast<std::uint64_t>(kStates) * static_cast<std::uint64_t>(wm) *
-                                static_cast<std::uint64_t>(row);
-    const std::uint64_t n_planes = len[outer] > 0 ? 2 : 1;  // one plane when the outer string is empty
+    const std::uint64_t plane = static_cast<std::uint64_t>(kStates) *
+                                static_cast<std::uint64_t>(wm) * static_cast<std::uint64_t>(row);
+    const std::uint64_t n_planes =
+        len[outer] > 0 ? 2 : 1;  // one plane when the outer string is empty
     Buffer<std::uint32_t> row_words = allocate<std::uint32_t>(static_cast<std::uint64_t>(row));
     Buffer<double> planes = allocate<double>(n_planes * plane);
-    Buffer<double> pair_rows = allocate<double>(static_cast<std::uint64_t>(wm + 1) * static_cast<std::uint64_t>(row));
+    Buffer<double> pair_rows =
+        allocate<double>(static_cast<std::uint64_t>(wm + 1) * static_cast<std::uint64_t>(row));
     Buffer<double> state3_values = allocate<double>(2 * static_cast<std::uint64_t>(row));
     Buffer<std::int64_t> state3_from = allocate<std::int64_t>(2 * static_cast<std::uint64_t>(row));
-    if (!row_words || !planes || !pair_rows || !state3_values || !state3_from) return FillStatus::OutOfMemory;
+    if (!row_words || !planes || !pair_rows || !state3_values || !state3_from)
+        return FillStatus::OutOfMemory;
     std::fill(planes.get(), planes.get() + n_planes * plane, kNegInf);
 
     // Pair scores by l against the third string: for every middle coordinate (row x of
     // pair_rows) and for the current outer coordinate (the last row of pair_rows).
-    double* outer_pairs = pair_rows.get() + static_cast<std::uint64_t>(wm) * static_cast<std::uint64_t>(row);
+    double* outer_pairs =
+        pair_rows.get() + static_cast<std::uint64_t>(wm) * static_cast<std::uint64_t>(row);
     for (std::int64_t x = 0; x <= len[middle]; ++x) {
         double* t = pair_rows.get() + x * row;
         std::fill(t, t + row, 0.0);
@@ -143,7 +157,9 @@ FillStatus fill_by_rows(const Grid& grid, int outer, double* end_scores, Interru
     // character of the third string only) then follows cell by cell.
     double* prev = planes.get();
     double* cur = planes.get() + (n_planes - 1) * plane;
-    auto at = [&](double* base, int state, std::int64_t x) { return base + (state * wm + x) * row; };
+    auto at = [&](double* base, int state, std::int64_t x) {
+        return base + (state * wm + x) * row;
+    };
     const three_way::RowFn fill_row = pick_row_kernel();
     for (std::int64_t xo = 0; xo <= len[outer]; ++xo) {
         std::fill(outer_pairs, outer_pairs + row, 0.0);
@@ -179,8 +195,9 @@ FillStatus fill_by_rows(const Grid& grid, int outer, double* end_scores, Interru
                 double best = kNegInf;
                 int best_p = -1;
                 if (fit) {
-                    const double (*gk)[kStates] =
-                        grid.gap_score[c1 | (c2 << 2) | (grid.cls[2][static_cast<std::size_t>(l)] << 4)];
+                    const double(*gk)[kStates] =
+                        grid.gap_score[c1 | (c2 << 2) |
+                                       (grid.cls[2][static_cast<std::size_t>(l)] << 4)];
                     const double pair = state_pair_score(k, 0.0, t12, t13[l], t23[l]);
                     for (int p = 0; p < kStates; ++p) {
                         const double candidate = (in.pred[k][p][l - d3] + pair) + gk[k][p];
@@ -198,7 +215,8 @@ FillStatus fill_by_rows(const Grid& grid, int outer, double* end_scores, Interru
             // those before the run first (the kernel reads them for state 3) and those
             // after it last (the kernel's whole vectors may spill into them).
             const std::int64_t vec_lo = 2;
-            const std::int64_t vec_hi = grid.cls[2][static_cast<std::size_t>(len[2])] == 0 ? len[2] : len[2] - 1;
+            const std::int64_t vec_hi =
+                grid.cls[2][static_cast<std::size_t>(len[2])] == 0 ? len[2] : len[2] - 1;
             auto scalar_cell = [&](std::int64_t l) {
                 std::uint32_t word = kAllUnset;
                 for (int k = 0; k < kStates; ++k) {
@@ -261,7 +279,8 @@ FillStatus fill_by_rows(const Grid& grid, int outer, double* end_scores, Interru
 FillStatus fill_by_cells(const Grid& grid, double* end_scores, Interruption& interruption) {
     const std::int64_t* len = grid.len;
     const std::int64_t wi = len[0] + 1, wj = len[1] + 1;
-    const std::uint64_t plane = static_cast<std::uint64_t>(kStates) * static_cast<std::uint64_t>(wi * wj);
+    const std::uint64_t plane =
+        static_cast<std::uint64_t>(kStates) * static_cast<std::uint64_t>(wi * wj);
     Buffer<double> planes = allocate<double>(2 * plane);
     if (!planes) return FillStatus::OutOfMemory;
     double* prev = planes.get();
@@ -280,7 +299,7 @@ FillStatus fill_by_cells(const Grid& grid, double* end_scores, Interruption& int
                 const std::uint8_t c2 = grid.cls[1][static_cast<std::size_t>(j)];
                 const double t12 = (i >= 1 && j >= 1) ? grid.pair(0, i, 1, j) : 0.0;
                 const double t23 = (j >= 1 && l >= 1) ? grid.pair(1, j, 2, l) : 0.0;
-                const double (*gk)[kStates] = grid.gap_score[c1 | (c2 << 2) | (c3 << 4)];
+                const double(*gk)[kStates] = grid.gap_score[c1 | (c2 << 2) | (c3 << 4)];
                 std::uint32_t word = kAllUnset;
                 for (int k = 0; k < kStates; ++k) {
                     const int d1 = !gaps(k, 0), d2 = !gaps(k, 1), d3 = !gaps(k, 2);
@@ -290,7 +309,8 @@ FillStatus fill_by_cells(const Grid& grid, double* end_scores, Interruption& int
                         const double pair = state_pair_score(k, 0.0, t12, t13, t23);
                         double* base = d3 ? prev : cur;
                         for (int p = 0; p < kStates; ++p) {
-                            const double candidate = (*at(base, p, i - d1, j - d2) + pair) + gk[k][p];
+                            const double candidate =
+                                (*at(base, p, i - d1, j - d2) + pair) + gk[k][p];
                             if (candidate > best) {
                                 best = candidate;
                                 best_p = p;
@@ -298,7 +318,8 @@ FillStatus fill_by_cells(const Grid& grid, double* end_scores, Interruption& int
                         }
                     }
                     *at(cur, k, i, j) = best;
-                    if (best_p >= 0) word = with_pointer(word, k, static_cast<std::uint32_t>(best_p));
+                    if (best_p >= 0)
+                        word = with_pointer(word, k, static_cast<std::uint32_t>(best_p));
                 }
                 if (i == 0 && j == 0 && l == 0) {
                     for (int k = 0; k < kStates; ++k) *at(cur, k, 0, 0) = kNegInf;
@@ -320,11 +341,14 @@ Expected<ThreeWayResult> align(std::string_view seq1, std::string_view seq2, std
 
 }  // namespace
 
-void force_three_way_outer(int outer) noexcept { g_forced_outer.store(outer, std::memory_order_relaxed); }
+void force_three_way_outer(int outer) noexcept {
+    g_forced_outer.store(outer, std::memory_order_relaxed);
+}
 
 Expected<ThreeWayResult> needleman_wunsch_3d_core(std::string_view seq1, std::string_view seq2,
                                                   std::string_view seq3, const ScoreTable& table,
-                                                  const AlignmentOptions& options, Interruption& interruption) {
+                                                  const AlignmentOptions& options,
+                                                  Interruption& interruption) {
     try {  // the strings and vectors can fail to grow; nothing else throws
         return align(seq1, seq2, seq3, table, options, interruption);
     } catch (const std::bad_alloc&) {
@@ -337,14 +361,17 @@ namespace {
 Expected<ThreeWayResult> align(std::string_view seq1, std::string_view seq2, std::string_view seq3,
                                const ScoreTable& table, const AlignmentOptions& options,
                                Interruption& interruption) {
-    const std::int64_t len[3] = {static_cast<std::int64_t>(seq1.size()), static_cast<std::int64_t>(seq2.size()),
+    const std::int64_t len[3] = {static_cast<std::int64_t>(seq1.size()),
+                                 static_cast<std::int64_t>(seq2.size()),
                                  static_cast<std::int64_t>(seq3.size())};
 
     // The size limit of the grid, checked before anything is allocated.
     std::uint64_t n_cells = 0, entries = 0, score_bytes = 0;
-    if (!checked_mul(static_cast<std::uint64_t>(len[0]) + 1, static_cast<std::uint64_t>(len[1]) + 1, &n_cells) ||
+    if (!checked_mul(static_cast<std::uint64_t>(len[0]) + 1, static_cast<std::uint64_t>(len[1]) + 1,
+                     &n_cells) ||
         !checked_mul(n_cells, static_cast<std::uint64_t>(len[2]) + 1, &n_cells) ||
-        !checked_mul(n_cells, kStates, &entries) || !checked_mul(entries, sizeof(double), &score_bytes) ||
+        !checked_mul(n_cells, kStates, &entries) ||
+        !checked_mul(entries, sizeof(double), &score_bytes) ||
         score_bytes > (std::uint64_t{1} << 63) - 8) {
         return kCapacityOverflow;
     }
@@ -359,8 +386,10 @@ Expected<ThreeWayResult> align(std::string_view seq1, std::string_view seq2, std
     // goes outside instead and the cells are computed one by one over (i, j) planes.
     const Layout layout = choose_layout(len, n_cells);
     std::uint64_t working = 0;
-    if (!checked_mul(n_cells, kWordBytes, &working) || !checked_add(working, layout.bytes, &working) ||
-        !checked_add(working, 4 * static_cast<std::uint64_t>(len[0] + len[1] + len[2] + 3), &working)) {
+    if (!checked_mul(n_cells, kWordBytes, &working) ||
+        !checked_add(working, layout.bytes, &working) ||
+        !checked_add(working, 4 * static_cast<std::uint64_t>(len[0] + len[1] + len[2] + 3),
+                     &working)) {
         return kCapacityOverflow;
     }
     if (!admit(working)) return memory_error(working);
@@ -384,8 +413,10 @@ Expected<ThreeWayResult> align(std::string_view seq1, std::string_view seq2, std
     grid.w3 = w3;
 
     const GapScores g = derive_gap_scores(options);
-    const bool left_free[3] = {options.seq1_left_free, options.seq2_left_free, options.seq3_left_free};
-    const bool right_free[3] = {options.seq1_right_free, options.seq2_right_free, options.seq3_right_free};
+    const bool left_free[3] = {options.seq1_left_free, options.seq2_left_free,
+                               options.seq3_left_free};
+    const bool right_free[3] = {options.seq1_right_free, options.seq2_right_free,
+                                options.seq3_right_free};
 
     // The gap score of every transition p -> k for every combination of the three
     // strings' coordinate classes, summed string by string from 0.0.
@@ -409,13 +440,15 @@ Expected<ThreeWayResult> align(std::string_view seq1, std::string_view seq2, std
     for (int str = 0; str < 3; ++str) {
         grid.cls[str].resize(static_cast<std::size_t>(len[str]) + 1);
         for (std::int64_t x = 0; x <= len[str]; ++x) {
-            grid.cls[str][static_cast<std::size_t>(x)] = coordinate_class(x, len[str], left_free[str], right_free[str]);
+            grid.cls[str][static_cast<std::size_t>(x)] =
+                coordinate_class(x, len[str], left_free[str], right_free[str]);
         }
     }
 
     double end_scores[kStates];
-    const FillStatus filled = layout.outer == 2 ? fill_by_cells(grid, end_scores, interruption)
-                                                : fill_by_rows(grid, layout.outer, end_scores, interruption);
+    const FillStatus filled = layout.outer == 2
+                                  ? fill_by_cells(grid, end_scores, interruption)
+                                  : fill_by_rows(grid, layout.outer, end_scores, interruption);
     if (filled == FillStatus::OutOfMemory) return memory_error(working);
     if (filled == FillStatus::Interrupted) return kInterrupted;
     const double C = g.close;

@@ -25,6 +25,7 @@ void force_three_way_outer(int outer) noexcept;
 // Returns kInterrupted as soon as `interruption` asks to stop.
 Expected<ThreeWayResult> needleman_wunsch_3d_core(std::string_view seq1, std::string_view seq2,
                                                   std::string_view seq3, const ScoreTable& table,
-                                                  const AlignmentOptions& options, Interruption& interruption);
+                                                  const AlignmentOptions& options,
+                                                  Interruption& interruption);
 
 }  // namespace vorn

@@ -14,8 +14,19 @@ namespace vorn {
 namespace {
 
 enum class P {
-    Seq1, Seq2, Seq3, ScoreMatrix, GapOpen, GapExtend, Seq1LeftFree, Seq1RightFree, Seq2LeftFree, Seq2RightFree,
-    Seq3LeftFree, Seq3RightFree, EnableGapClosePenalty,
+    Seq1,
+    Seq2,
+    Seq3,
+    ScoreMatrix,
+    GapOpen,
+    GapExtend,
+    Seq1LeftFree,
+    Seq1RightFree,
+    Seq2LeftFree,
+    Seq2RightFree,
+    Seq3LeftFree,
+    Seq3RightFree,
+    EnableGapClosePenalty,
 };
 constexpr Param kParams[] = {
     {"seq1", Kind::String, true},
@@ -64,12 +75,14 @@ PyObject* needleman_wunsch_3d(PyObject*, PyObject* args, PyObject* kwargs) {
         return needleman_wunsch_3d_core(s1, s2, s3, table, options, interruption);
     });
     if (!result) {
-        raise_engine_error(result.error(),
-                           CallSite{"needleman_wunsch_3d", {s1.size() + 1, s2.size() + 1, s3.size() + 1}, 3});
+        raise_engine_error(
+            result.error(),
+            CallSite{"needleman_wunsch_3d", {s1.size() + 1, s2.size() + 1, s3.size() + 1}, 3});
         return nullptr;
     }
     PyRef rows[3];
-    const std::string* texts[3] = {&result->aligned_seq1, &result->aligned_seq2, &result->aligned_seq3};
+    const std::string* texts[3] = {&result->aligned_seq1, &result->aligned_seq2,
+                                   &result->aligned_seq3};
     for (int k = 0; k < 3; ++k) {
         rows[k] = PyRef::steal(row_to_str(*texts[k]));
         if (!rows[k]) return nullptr;

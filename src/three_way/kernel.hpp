@@ -1,6 +1,7 @@
 // The three-way row kernel's interface: the states whose predecessors lie outside the
 // current row (every state but 3, gap-gap-char) for a run of cells along the third
-// string, computed side by side, and the parts of state 3 that do not depend on itself. Built per instruction set like the pairwise kernel.
+// string, computed side by side, and the parts of state 3 that do not depend on itself. Built per
+// instruction set like the pairwise kernel.
 #pragma once
 
 #include <cstdint>
@@ -30,7 +31,9 @@ constexpr std::uint32_t with_pointer(std::uint32_t word, int k, std::uint32_t p)
     return (word & ~(kUnset3 << field_shift(k))) | (p << field_shift(k));
 }
 // State k's field of `word`.
-constexpr std::uint32_t pointer_of(std::uint32_t word, int k) { return (word >> field_shift(k)) & kUnset3; }
+constexpr std::uint32_t pointer_of(std::uint32_t word, int k) {
+    return (word >> field_shift(k)) & kUnset3;
+}
 
 inline void pack_word(std::uint8_t* cell, std::uint32_t word) {
     cell[0] = static_cast<std::uint8_t>(word);
@@ -46,24 +49,30 @@ inline std::uint32_t load_word(const std::uint8_t* cell) {
 template <class V>
 inline V state_pair_score(int k, V zero, double t12, V t13, V t23) {
     switch (k) {
-        case 0: return ((zero + t12) + t13) + t23;  // three characters: all three pairs
-        case 1: return zero + t23;                  // strings 2 and 3
-        case 2: return zero + t13;                  // strings 1 and 3
-        case 4: return zero + t12;                  // strings 1 and 2
-        default: return zero;                       // one character: no pair
+        case 0:
+            return ((zero + t12) + t13) + t23;  // three characters: all three pairs
+        case 1:
+            return zero + t23;  // strings 2 and 3
+        case 2:
+            return zero + t13;  // strings 1 and 3
+        case 4:
+            return zero + t12;  // strings 1 and 2
+        default:
+            return zero;  // one character: no pair
     }
 }
 
 struct RowInput {
-    std::int64_t lo, hi;         // the cells l = lo..hi of row (i, j), lo >= 2
-    bool fits[kStates];          // whether state k fits the row (i >= d1, j >= d2)
-    double* out[kStates];        // score row of state k in the current plane, indexed by l
-    const double* pred[kStates][kStates];  // row of predecessor state p for state k, indexed by l - d3
-    const double* gap[kStates];  // gap score of p -> k for this row's coordinate classes
-    double t12;                  // pair score of the first two strings' characters
-    const double* t13;           // by l: pair score of the first and third strings' characters
-    const double* t23;           // by l: pair score of the second and third strings' characters
-    std::uint32_t* words;        // pointer words of the row, indexed by l
+    std::int64_t lo, hi;   // the cells l = lo..hi of row (i, j), lo >= 2
+    bool fits[kStates];    // whether state k fits the row (i >= d1, j >= d2)
+    double* out[kStates];  // score row of state k in the current plane, indexed by l
+    const double* pred[kStates]
+                      [kStates];  // row of predecessor state p for state k, indexed by l - d3
+    const double* gap[kStates];   // gap score of p -> k for this row's coordinate classes
+    double t12;                   // pair score of the first two strings' characters
+    const double* t13;            // by l: pair score of the first and third strings' characters
+    const double* t23;            // by l: pair score of the second and third strings' characters
+    std::uint32_t* words;         // pointer words of the row, indexed by l
     // State 3's predecessor is the previous cell of this row. What does not depend on
     // state 3 itself is prepared here by l: the best of p = 0..2 and of p = 4..6 (value
     // and p), which the caller joins with p = 3 cell by cell.
@@ -75,8 +84,14 @@ struct RowInput {
 
 using RowFn = void (*)(const RowInput&);
 
-namespace kernel_generic { void fill_row(const RowInput&); }
-namespace kernel_avx2 { void fill_row(const RowInput&); }
-namespace kernel_avx512 { void fill_row(const RowInput&); }
+namespace kernel_generic {
+void fill_row(const RowInput&);
+}
+namespace kernel_avx2 {
+void fill_row(const RowInput&);
+}
+namespace kernel_avx512 {
+void fill_row(const RowInput&);
+}
 
 }  // namespace vorn::three_way

@@ -53,7 +53,8 @@ void fill_row(const RowInput& in) {
                 offer((load<VecD>(in.pred[k][p] + at) + pair) + in.gap[k][p], p, best, from);
             }
             store(in.out[k] + l, best);
-            word = (word & splat_i(~(std::int64_t{kUnset3} << field_shift(k)))) | (from << field_shift(k));
+            word = (word & splat_i(~(std::int64_t{kUnset3} << field_shift(k)))) |
+                   (from << field_shift(k));
         }
         store(in.words + l, __builtin_convertvector(word, VecU32));
     }
