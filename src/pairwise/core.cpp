@@ -137,8 +137,10 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2,
     // a stored diagonal holds at most min(n, m) + 1 cells.
     const std::int64_t last_d = n + m;
     const std::uint64_t n_diagonals = static_cast<std::uint64_t>(last_d) + 1;
-    const std::uint64_t len_i = static_cast<std::uint64_t>(n) + 3 + pairwise::kLanes;
-    const std::uint64_t len_k = static_cast<std::uint64_t>(m) + 3 + pairwise::kLanes;
+    const std::uint64_t len_i =
+        static_cast<std::uint64_t>(n) + pairwise::kEdgeEntries + pairwise::kLanes;
+    const std::uint64_t len_k =
+        static_cast<std::uint64_t>(m) + pairwise::kEdgeEntries + pairwise::kLanes;
     const std::uint64_t room = static_cast<std::uint64_t>(pairwise::diagonal_room(n, m));
     const std::uint64_t longest = static_cast<std::uint64_t>(std::min(n, m)) + 1;
     std::uint64_t* offsets = ws.offsets.reserve(n_diagonals + 1);

@@ -20,6 +20,10 @@ inline constexpr int kShiftMatch = 0, kShiftGap1 = 2, kShiftGap2 = 4;
 // slack past its end, and the pointer bytes too.
 inline constexpr int kLanes = 8;
 
+// Entries every per-index array and stored diagonal has beyond its cells: index -1 before
+// the first, the -inf sentinel (or index m + 1 of arrays by k) past the last, and one spare.
+inline constexpr int kEdgeEntries = 3;
+
 // Everything the fill reads. Arrays "by i" are indexed by the seq1 position i and are
 // valid from index -1 to n; arrays "by k" are indexed by k = m - j (so that along an
 // anti-diagonal both run forwards) and are valid from 0 to m + 1. Index -1 and m + 1
@@ -53,7 +57,7 @@ inline std::int64_t first_row(std::int64_t d, std::int64_t m) { return d > m ? d
 // Room for one stored diagonal: its longest length, min(n, m) + 1, plus padding at
 // index -1, the sentinel past its last cell and kLanes entries of slack.
 inline std::int64_t diagonal_room(std::int64_t n, std::int64_t m) {
-    return (n < m ? n : m) + 3 + kLanes;
+    return (n < m ? n : m) + kEdgeEntries + kLanes;
 }
 
 // The scores of the three states on the two most recent anti-diagonals and one being

@@ -1,5 +1,9 @@
 // The anti-diagonal fill, included once per instruction set with KERNEL_NS defined.
 //
+// States: M = Match (a letter of each string), X = GapInSeq1 (a gap in seq1, a letter of
+// seq2), Y = GapInSeq2 (a letter of seq1, a gap in seq2); a primed value is the
+// predecessor cell's.
+//
 // Cells (i, j) with i + j = d depend only on diagonals d - 1 and d - 2, so all cells of
 // one diagonal are computed side by side (vector lanes). For cell (i, j):
 //   Match     from (i-1, j-1): M' + sub,  cX + (X' + sub),  cY + (Y' + sub)
@@ -88,6 +92,13 @@ void fill(const FillInput& in, FillState& state, std::int64_t last) {
     const VecI l2f = splat_i(in.seq2_left_free ? -1 : 0),
                r2f = splat_i(in.seq2_right_free ? -1 : 0);
     const VecI zero_i = splat_i(0), one_i = splat_i(1), n_i = splat_i(n), m_i = splat_i(m);
+    // On entry to diagonal d: diagonals d - 2 and d - 1 are final in m2/x2/y2 and m1/x1/y1
+    // (cells lo..hi at indices 0..hi - lo, -inf at index -1 and just past the last cell),
+    // and m0/x0/y0 is free. A whole vector at the diagonal's end spills up to kWidth - 1
+    // entries past hi: into the slack of the score arrays, then covered by the sentinel,
+    // and into the first pointer bytes of diagonal d + 1 (or the slack after the buffer),
+    // which are written later in full, so the spilled bytes are never read.
+    static_assert(kWidth <= kLanes, "a vector past a diagonal's end must stay in its slack");
     for (std::int64_t d = state.d + 1; d <= last; ++d) {
         const std::int64_t lo = first_row(d, m);
         const std::int64_t hi = d < n ? d : n;
