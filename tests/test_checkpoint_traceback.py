@@ -18,7 +18,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import vorn_rust_native as vrn
-from reference import assert_same_outcome, module_outcome, pairwise, reference_outcome
+from reference import UNDER_ASAN, assert_same_outcome, module_outcome, pairwise, reference_outcome
 from test_differential import (assert_same_batch, gap_scores, module_kwargs, pair_flags, scalers,
                                score_matrices, sequences)
 from test_kernels import KERNELS, pinned
@@ -167,6 +167,8 @@ def run_capped(mode, extra_mb, *shapes, env=None):
     return out.stdout.splitlines()
 
 
+@pytest.mark.skipif(UNDER_ASAN, reason="AddressSanitizer reserves terabytes of address space,"
+                    " so an address-space limit cannot be set for it")
 def test_long_thin_grids_cost_the_same_both_ways():
     # The old per-diagonal arrays were sized by seq1: 9 x 3e6 doubles (216 MB) for
     # (3e6, 1), on top of about 130 MB that both orientations need.
@@ -176,6 +178,8 @@ def test_long_thin_grids_cost_the_same_both_ways():
     assert run_capped("capped", 200, *shapes) == want
 
 
+@pytest.mark.skipif(UNDER_ASAN, reason="AddressSanitizer reserves terabytes of address space,"
+                    " so an address-space limit cannot be set for it")
 def test_automatic_path_falls_back_to_checkpoints_under_a_cap():
     # 4000 x 4000 needs 16 MB of pointers on the whole grid and a few MB with checkpoints;
     # 9000 x 9000 needs 81 MB, more than the cap allows.
