@@ -96,7 +96,7 @@ step "installing the wheel and the test dependencies for the guest"
 site=$work/site
 "$tools/python" -m pip install --quiet --target "$site" --implementation cp --python-version 3.11 \
     --only-binary=:all: --platform "$tag" --platform manylinux_2_17_aarch64 --abi abi3 --abi cp311 \
-    "$wheel" 'pytest>=7' 'hypothesis>=6' numpy
+    "$wheel" 'pytest>=7' 'pytest-timeout>=2' 'hypothesis>=6' numpy
 
 mkdir "$work/suite"
 cp -r "$root/tests" "$root/pyproject.toml" "$work/suite/"
