@@ -52,8 +52,6 @@ PyObject* needleman_wunsch_batch(PyObject*, PyObject* args, PyObject* kwargs) {
 
     std::vector<PairwiseResult> results;
     std::optional<EngineError> failure;
-    std::optional<std::size_t> failed;  // the index of the pair that failed, if any
-    CallSite site{"needleman_wunsch_batch", {0, 0}, 0};
     run_engine(cells, [&](Interruption& interruption) {
         try {  // the result records can fail to grow
             results.reserve(pairs.size());
@@ -66,10 +64,6 @@ PyObject* needleman_wunsch_batch(PyObject*, PyObject* args, PyObject* kwargs) {
                     failure = kInterrupted;
                     return 0;
                 }
-                failed = results.size();
-                site.sides[0] = p.first.size() + 1;
-                site.sides[1] = p.second.size() + 1;
-                site.n_sides = 2;
                 auto r = needleman_wunsch_core(p.first, p.second, table, options, workspace,
                                                interruption);
                 if (!r) {
@@ -86,10 +80,15 @@ PyObject* needleman_wunsch_batch(PyObject*, PyObject* args, PyObject* kwargs) {
         return 0;
     });
     if (failure) {
-        if (failed) {
-            site.pair = static_cast<long long>(*failed);
-        } else {
-            site.n_sides = 0;
+        // The pair that failed is the first without a result (its strings are still there);
+        // none when the result records themselves could not be reserved.
+        CallSite site{"needleman_wunsch_batch", {0, 0}, 0};
+        const std::size_t k = results.size();
+        if (k < pairs.size() && results.capacity() >= pairs.size()) {
+            site = CallSite{"needleman_wunsch_batch",
+                            {pairs[k].first.size() + 1, pairs[k].second.size() + 1},
+                            2,
+                            static_cast<long long>(k)};
         }
         raise_engine_error(*failure, site);
         return nullptr;

@@ -12,6 +12,8 @@
 #include <mutex>
 #include <sstream>
 
+#include "common/checked_size.hpp"
+
 namespace vorn {
 
 namespace {
@@ -133,11 +135,8 @@ MemoryLimits read_memory_limits() noexcept {
     MemoryLimits limits;
     try {
         const std::string base = root();
-        const long pages = sysconf(_SC_PHYS_PAGES), page = sysconf(_SC_PAGESIZE);
-        if (pages > 0 && page > 0)
-            limits.physical = static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(page);
-        if (!base.empty()) limits.physical = kUnlimited;  // a fake root brings its own MemTotal
-        meminfo(base, &limits);
+        if (physical_memory() != 0) limits.physical = physical_memory();
+        meminfo(base, &limits);  // its MemTotal, where present, stands instead
         limits.cgroup = cgroup_limit(base);
         rlimits(base, &limits);
     } catch (...) {  // out of memory while reading: the limits that were read stand
@@ -158,8 +157,9 @@ bool admit(std::uint64_t bytes) noexcept {
 void set_memory_root(const char* root_dir) noexcept {
     std::lock_guard<std::mutex> lock(g_root_mutex);
     try {
-        g_root = root_dir ? root_dir : "";
-    } catch (...) {  // out of memory: the real files
+        const char* wanted = root_dir ? root_dir : "";
+        if (g_root != wanted) g_root = wanted;  // read at every call: usually unchanged
+    } catch (...) {                             // out of memory: the real files
         g_root.clear();
     }
 }

@@ -66,8 +66,8 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2,
                                const ScoreTable& table, const AlignmentOptions& options,
                                PairwiseWorkspace& workspace, Interruption& interruption);
 
-// Below this many bytes the whole grid is taken without asking how much memory is left
-// (the question costs more than such a call); a failed allocation still falls back.
+// Below this many bytes of pointers the whole grid is taken without asking how much memory
+// is left (the question costs more than such a call); a failed allocation still falls back.
 constexpr std::uint64_t kAlwaysFullBytes = std::uint64_t{64} << 20;
 
 // The checkpointed path stores six arrays of one diagonal's length per checkpoint and
@@ -81,9 +81,7 @@ std::int64_t default_interval(std::int64_t diagonals) {
 // a + b + ..., saturating instead of wrapping.
 std::uint64_t sum_bytes(std::initializer_list<std::uint64_t> parts) {
     std::uint64_t total = 0;
-    for (std::uint64_t x : parts) {
-        if (!checked_add(total, x, &total)) return ~std::uint64_t{0};
-    }
+    for (std::uint64_t x : parts) total = saturating_add(total, x);
     return total;
 }
 
