@@ -63,6 +63,9 @@ void raise_engine_error(const EngineError& e, const CallSite& site) {
         case ErrorKind::Memory:
             raise_memory(e, site);
             return;
+        case ErrorKind::Unavailable:
+            PyErr_SetString(PyExc_RuntimeError, e.message);
+            return;
         case ErrorKind::Interrupted:  // a signal handler's exception is already set
             if (!PyErr_Occurred()) raise_internal("stopped without an exception");
             return;

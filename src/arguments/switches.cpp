@@ -21,6 +21,17 @@ constexpr const char* kMemoryRootVariable = "VORN_RUST_NATIVE_MEMORY_ROOT";
 constexpr const char* kThreeWayOuterVariable = "VORN_RUST_NATIVE_3D_OUTER";
 constexpr const char* kTracebackVariable = "VORN_RUST_NATIVE_TRACEBACK";
 constexpr const char* kIntervalVariable = "VORN_RUST_NATIVE_CHECKPOINT_INTERVAL";
+constexpr const char* kCellTypeVariable = "VORN_RUST_NATIVE_CELL_TYPE";
+
+// "double", "int32" or "int16" forces what the pairwise fill computes in; anything else
+// leaves the choice to the engine.
+void read_cell_type(AlignmentOptions* options) {
+    const char* type = std::getenv(kCellTypeVariable);
+    if (!type) return;
+    if (std::strcmp(type, "double") == 0) options->cell_type = CellType::Double;
+    if (std::strcmp(type, "int32") == 0) options->cell_type = CellType::Int32;
+    if (std::strcmp(type, "int16") == 0) options->cell_type = CellType::Int16;
+}
 
 // "full" or "checkpoint" forces the pairwise traceback path; anything else leaves the
 // choice to the engine. A positive integer k sets the checkpointed path's block length.
@@ -73,6 +84,7 @@ bool apply_switches(AlignmentOptions* options) {
     set_memory_root(std::getenv(kMemoryRootVariable));
     force_three_way_outer(three_way_outer(std::getenv(kThreeWayOuterVariable)));
     read_traceback_switches(options);
+    read_cell_type(options);
     return true;
 }
 

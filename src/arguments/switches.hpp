@@ -1,7 +1,7 @@
 // The environment switches that tests use to force a path (which kernel build runs, the
-// pairwise traceback and its block length, the three-way fill order, where the memory
-// limits are read from). They never change a result. They are read here, under
-// the interpreter lock, once at the start of every alignment call.
+// pairwise traceback and its block length, the pairwise cell type, the three-way fill order, where
+// the memory limits are read from). They never change a result. They are read here, under the
+// interpreter lock, once at the start of every alignment call.
 #pragma once
 
 #include "common/engine_input.hpp"

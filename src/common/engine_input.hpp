@@ -27,6 +27,15 @@ enum class TracebackPath : std::uint8_t {
     Checkpoint,  // scores at every k-th anti-diagonal; blocks re-filled during the traceback
 };
 
+// What the pairwise fill computes in: doubles, or integers when every score allows it
+// exactly (chosen per call, or forced: tests compare the paths).
+enum class CellType : std::uint8_t {
+    Automatic,  // 16-bit integers where they suffice, else 32-bit, else doubles
+    Double,
+    Int32,
+    Int16,
+};
+
 struct AlignmentOptions {
     double gap_open = -5.0;
     double gap_extend = -1.0;
@@ -39,7 +48,9 @@ struct AlignmentOptions {
     bool enable_gap_close_penalty = true;
     std::optional<ScalerParams> scaler;                  // pairwise only
     TracebackPath traceback = TracebackPath::Automatic;  // pairwise only
-    std::int64_t checkpoint_interval = 0;  // diagonals per block; 0 picks one from the lengths
+    std::int64_t checkpoint_interval = 0;      // diagonals per block; 0 picks one from the lengths
+    CellType cell_type = CellType::Automatic;  // pairwise only; a forced integer type that
+                                               // cannot compute a call exactly is an error
 };
 
 // The gap scores both engines use: with the close penalty the opening score is split

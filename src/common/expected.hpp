@@ -13,6 +13,7 @@ enum class ErrorKind {
     Internal,     // the module's internal-error exception with the message
     Memory,       // MemoryError: working memory could not be obtained
     Interrupted,  // stopped through its Interruption: the caller already holds the reason
+    Unavailable,  // RuntimeError with the message: a path forced for tests cannot run
 };
 
 struct EngineError {

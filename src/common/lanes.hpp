@@ -38,6 +38,35 @@ inline void store(T* p, V v) {
 }
 
 inline VecD splat(double x) { return VecD{} + x; }
+
+// The same vector width for other cell types: Lanes<T>::V holds kBytes / sizeof(T) cells,
+// Mask is what comparing two of them gives (and holds a state number per lane), U16 holds
+// one 16-bit table index per lane and U8 one pointer byte per lane.
+constexpr int kBytes = kWidth * 8;
+template <class T>
+struct Lanes;
+template <>
+struct Lanes<double> {
+    using V = double __attribute__((vector_size(kBytes)));
+    using Mask = std::int64_t __attribute__((vector_size(kBytes)));
+    using U8 = std::uint8_t __attribute__((vector_size(kBytes / 8)));
+};
+template <>
+struct Lanes<std::int32_t> {
+    using V = std::int32_t __attribute__((vector_size(kBytes)));
+    using Mask = V;
+    using Unsigned = std::uint32_t __attribute__((vector_size(kBytes)));
+    using U16 = std::uint16_t __attribute__((vector_size(kBytes / 2)));
+    using U8 = std::uint8_t __attribute__((vector_size(kBytes / 4)));
+};
+template <>
+struct Lanes<std::int16_t> {
+    using V = std::int16_t __attribute__((vector_size(kBytes)));
+    using Mask = V;
+    using Unsigned = std::uint16_t __attribute__((vector_size(kBytes)));
+    using U16 = Unsigned;
+    using U8 = std::uint8_t __attribute__((vector_size(kBytes / 2)));
+};
 inline VecI splat_i(std::int64_t x) { return VecI{} + x; }
 
 // The strictly-greater rule, lane by lane: `value` and `from` take the candidate where

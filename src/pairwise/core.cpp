@@ -8,10 +8,13 @@
 #include <initializer_list>
 #include <limits>
 #include <new>
+#include <optional>
+#include <type_traits>
 
 #include "common/checked_size.hpp"
 #include "common/kernel_isa.hpp"
 #include "common/memory_budget.hpp"
+#include "pairwise/exact_integers.hpp"
 #include "pairwise/kernel.hpp"
 #include "scaler/scale_factor.hpp"
 
@@ -20,17 +23,32 @@ namespace vorn {
 using pairwise::FillInput;
 using pairwise::FillState;
 using pairwise::first_row;
+using pairwise::IntegerPlan;
 using pairwise::kUnset2;
+
+// What a fill in cells of type T holds: its nine diagonals, the checkpointed path's
+// stored diagonals, and (integers) the gap terms per index.
+template <class T>
+struct CellStorage {
+    Scratch<T> diagonals;
+    Scratch<T> checkpoints;
+    Scratch<T> by_i, by_k;
+};
 
 struct PairwiseWorkspace::Storage {
     std::string s1, s2;              // upper-cased working copies
     Scratch<std::uint8_t> pointers;  // the whole grid, or one block of diagonals
-    Scratch<double> checkpoints;     // the checkpointed path's stored diagonals
     Scratch<std::uint64_t> offsets;
-    Scratch<double> diagonals;
     Scratch<double> by_i, by_k;  // per-index terms
     Scratch<std::uint32_t> codes;
     Scratch<double> tab;
+    CellStorage<double> real;
+    // The integer fills' scores, codes and cells.
+    Scratch<std::int32_t> tab_int;
+    Scratch<std::int16_t> tab_small;
+    Scratch<std::uint16_t> q;
+    CellStorage<std::int32_t> wide;
+    CellStorage<std::int16_t> narrow;
 };
 
 PairwiseWorkspace::PairwiseWorkspace() : storage_(std::make_unique<Storage>()) {}
@@ -47,20 +65,34 @@ constexpr EngineError kInvalidState{ErrorKind::Value, "invalid state encountered
 // this many cells of the fill.
 constexpr std::int64_t kTracebackStepCells = 16;
 
-pairwise::FillFn pick_fill(bool scaled) {
+constexpr EngineError kNotExact{
+    ErrorKind::Unavailable,
+    "the integer cell type forced by VORN_RUST_NATIVE_CELL_TYPE cannot compute this call exactly"};
+
+// The fills of one kernel build, by cell type.
+struct Fills {
+    pairwise::FillFn<double> plain, scaled;
+    pairwise::FillFn<std::int32_t> int32;
+    pairwise::FillFn<std::int16_t> int16;
+};
+
+#define VORN_FILLS_OF(ns) \
+    Fills { ns::fill_plain, ns::fill_scaled, ns::fill_int32, ns::fill_int16 }
+
+Fills pick_fills() {
     switch (selected_kernel_isa()) {
 #if VORN_X86_KERNELS
         case KernelIsa::Avx512:
-            return scaled ? pairwise::kernel_avx512::fill_scaled
-                          : pairwise::kernel_avx512::fill_plain;
+            return VORN_FILLS_OF(pairwise::kernel_avx512);
         case KernelIsa::Avx2:
-            return scaled ? pairwise::kernel_avx2::fill_scaled : pairwise::kernel_avx2::fill_plain;
+            return VORN_FILLS_OF(pairwise::kernel_avx2);
 #endif
         default:
             break;
     }
-    return scaled ? pairwise::kernel_generic::fill_scaled : pairwise::kernel_generic::fill_plain;
+    return VORN_FILLS_OF(pairwise::kernel_generic);
 }
+#undef VORN_FILLS_OF
 
 Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2,
                                const ScoreTable& table, const AlignmentOptions& options,
@@ -142,11 +174,10 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2,
     const std::uint64_t room = static_cast<std::uint64_t>(pairwise::diagonal_room(n, m));
     const std::uint64_t longest = static_cast<std::uint64_t>(std::min(n, m)) + 1;
     std::uint64_t* offsets = ws.offsets.reserve(n_diagonals + 1);
-    double* diagonals = ws.diagonals.reserve(9 * room);
     double* by_i = ws.by_i.reserve(3 * len_i);
     double* by_k = ws.by_k.reserve(3 * len_k);
     std::uint32_t* codes = ws.codes.reserve(len_i + len_k);
-    if (!offsets || !diagonals || !by_i || !by_k || !codes) return kOutOfMemory;
+    if (!offsets || !by_i || !by_k || !codes) return kOutOfMemory;
     std::fill(by_i, by_i + 3 * len_i, 0.0);
     std::fill(by_k, by_k + 3 * len_k, 0.0);
     std::fill(codes, codes + len_i + len_k, std::uint32_t{0});
@@ -203,12 +234,7 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2,
     if (!pointers && options.traceback != TracebackPath::Full) {
         checkpointed = true;  // the whole grid could not be had: the checkpoints may still fit
     }
-    double* checkpoints = nullptr;
-    if (checkpointed) {
-        pointers = ws.pointers.reserve(block_bytes);
-        checkpoints = ws.checkpoints.reserve(std::max<std::uint64_t>(checkpoint_doubles, 1));
-        if (!checkpoints) return memory_error(checkpoint_need);
-    }
+    if (checkpointed) pointers = ws.pointers.reserve(block_bytes);
     if (!pointers) return memory_error(checkpointed ? checkpoint_need : full_need);
 
     // 1. Upper-cased working copies; the result strings are built from them.
@@ -305,12 +331,7 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2,
             tk[1][k] = free_y(j) ? 0.0 : gaps.extend;
             tk[2][k] = exempt_y(j) ? 0.0 : gaps.close;
         }
-        in.ox_i = ti[0];
-        in.ex_i = ti[1];
-        in.cx_i = ti[2];
-        in.oy_k = tk[0];
-        in.ey_k = tk[1];
-        in.cy_k = tk[2];
+        in.gaps = {ti[0], ti[1], ti[2], tk[0], tk[1], tk[2]};
     } else {
         // 3. End weights: pow is called only here, once per index and end.
         const double d = options.scaler->decay_exponent, t = options.scaler->temperature;
@@ -337,128 +358,216 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2,
         g2_end = one_if_zero((ti[0][n] + tk[1][0]) + tk[2][0]);
     }
 
-    // 4. Fill. The state starts at diagonal 0: the start cell, every other entry -inf.
-    const pairwise::FillFn fill = pick_fill(scaled);
-    FillState st{};
-    auto start_state = [&] {
-        std::fill(diagonals, diagonals + 9 * room, kNegInf);
-        for (int t = 0; t < 9; ++t)
-            st.diag[t] = diagonals + static_cast<std::uint64_t>(t) * room + 1;
-        st.diag[3][0] = 0.0;
-        st.d = 0;
-    };
-    auto diagonal_length = [&](std::int64_t d) {
-        return static_cast<std::size_t>((d < n ? d : n) - first_row(d, m) + 1);
-    };
-    // Checkpoint c holds diagonals c * k - 1 and c * k (c >= 1), from which block c
-    // (diagonals c * k + 1 to (c + 1) * k) is filled again.
-    auto checkpoint = [&](std::int64_t c) {
-        return checkpoints + static_cast<std::uint64_t>(c - 1) * 6 * longest;
-    };
-    auto fill_block = [&](std::int64_t b) {
-        in.pointer_origin = offsets[b * interval + 1];
-        fill(in, st, std::min((b + 1) * interval, last_d));
-    };
-    start_state();
-    std::int64_t block_first = 0;  // the first diagonal whose pointers are at hand
-    if (!checkpointed) {
-        pointers[0] = static_cast<std::uint8_t>((kUnset2 << pairwise::kShiftGap1) |
-                                                (kUnset2 << pairwise::kShiftGap2));
-        fill(in, st, last_d);
-        if (interruption.stopped()) return kInterrupted;
-    } else {
-        for (std::int64_t b = 0; b < n_blocks; ++b) {
-            fill_block(b);
-            if (interruption.stopped()) return kInterrupted;
-            if (b + 1 == n_blocks) break;
-            double* slot = checkpoint(b + 1);
-            for (int t = 0; t < 6; ++t) {
-                const std::size_t len = diagonal_length(st.d - (t < 3 ? 1 : 0));
-                std::memcpy(slot + static_cast<std::uint64_t>(t) * longest, st.diag[t],
-                            len * sizeof(double));
+    // 4. The cell type: integers when every score that enters the fill is a whole multiple
+    // of one power of two and the values stay within the type (the same values, pointers
+    // and score as doubles, see exact_integers.hpp); doubles otherwise and with a scaler.
+    std::optional<IntegerPlan> plan;
+    CellType cell_type = CellType::Double;
+    if (!scaled && options.cell_type != CellType::Double) {
+        const std::size_t n_scores = static_cast<std::size_t>(sig1) * sig2;
+        for (CellType type : {CellType::Int16, CellType::Int32}) {
+            if (options.cell_type != CellType::Automatic && options.cell_type != type) continue;
+            plan = pairwise::plan_integer_fill(tab, n_scores, gaps, n, m, type);
+            if (plan) {
+                cell_type = type;
+                break;
             }
         }
-        block_first = (n_blocks - 1) * interval + 1;
+        if (!plan && options.cell_type != CellType::Automatic) return kNotExact;
+        if (plan) {
+            // Codes as 16-bit table indices, q1[i] + q2r[k] (at most 255 * 256 + 255).
+            std::uint16_t* q = ws.q.reserve(len_i + len_k);
+            std::int32_t* tab_int = ws.tab_int.reserve(n_scores);
+            std::int16_t* tab_small = ws.tab_small.reserve(64);
+            if (!q || !tab_int || !tab_small) return kOutOfMemory;
+            for (std::uint64_t t = 0; t < len_i; ++t)
+                q[t] = static_cast<std::uint16_t>(codes[t] * sig2);
+            for (std::uint64_t t = 0; t < len_k; ++t)
+                q[len_i + t] = static_cast<std::uint16_t>(codes[len_i + t]);
+            for (std::size_t t = 0; t < n_scores; ++t) tab_int[t] = scaled_score(tab[t], *plan);
+            std::fill(tab_small, tab_small + 64, std::int16_t{0});
+            if (cell_type == CellType::Int16 && n_scores <= 64) {
+                for (std::size_t t = 0; t < n_scores; ++t)
+                    tab_small[t] = static_cast<std::int16_t>(tab_int[t]);
+            }
+            in.q1 = q;
+            in.q2r = q + len_i;
+            in.tab_int = tab_int;
+            in.tab_small = cell_type == CellType::Int16 && n_scores <= 64 ? tab_small : nullptr;
+            in.unreachable = plan->unreachable;
+        }
     }
-    // The pointers of block b again, from its checkpoint; the kernel repeats the very
-    // operations of the first fill, so every score and pointer comes out the same.
-    auto refill = [&](std::int64_t b) {
+    // Fill and traceback, for one cell type: `tag` names it, `cs` holds its storage.
+    auto trace =
+        [&](auto tag, auto& cs,
+            pairwise::FillFn<typename decltype(tag)::type> fill) -> Expected<PairwiseResult> {
+        // 5. Fill and traceback in cells of type T. The state starts at diagonal 0: the start
+        // cell, every other entry unreachable (-inf, or the integer stand-in).
+        using T = typename decltype(tag)::type;
+        T* diagonals = cs.diagonals.reserve(9 * room);
+        T* checkpoints =
+            checkpointed ? cs.checkpoints.reserve(std::max<std::uint64_t>(checkpoint_doubles, 1))
+                         : nullptr;
+        if (!diagonals) return kOutOfMemory;
+        if (checkpointed && !checkpoints) return memory_error(checkpoint_need);
+        if constexpr (!std::is_same_v<T, double>) {
+            // The gap terms per index as whole numbers; the slack stays zero.
+            T* ints_i = cs.by_i.reserve(3 * len_i);
+            T* ints_k = cs.by_k.reserve(3 * len_k);
+            if (!ints_i || !ints_k) return kOutOfMemory;
+            for (std::uint64_t t = 0; t < 3 * len_i; ++t)
+                ints_i[t] = static_cast<T>(scaled_score(by_i[t], *plan));
+            for (std::uint64_t t = 0; t < 3 * len_k; ++t)
+                ints_k[t] = static_cast<T>(scaled_score(by_k[t], *plan));
+            pairwise::GapTerms<T> terms{ints_i + 1, ints_i + len_i + 1, ints_i + 2 * len_i + 1,
+                                        ints_k,     ints_k + len_k,     ints_k + 2 * len_k};
+            if constexpr (std::is_same_v<T, std::int32_t>)
+                in.gaps32 = terms;
+            else
+                in.gaps16 = terms;
+        }
+        T none;
+        if constexpr (std::is_same_v<T, double>) {
+            none = kNegInf;
+        } else {
+            none = static_cast<T>(plan->unreachable);
+        }
+        FillState<T> st{};
+        auto start_state = [&] {
+            std::fill(diagonals, diagonals + 9 * room, none);
+            for (int t = 0; t < 9; ++t)
+                st.diag[t] = diagonals + static_cast<std::uint64_t>(t) * room + 1;
+            st.diag[3][0] = T{0};
+            st.d = 0;
+        };
+        auto diagonal_length = [&](std::int64_t d) {
+            return static_cast<std::size_t>((d < n ? d : n) - first_row(d, m) + 1);
+        };
+        // Checkpoint c holds diagonals c * k - 1 and c * k (c >= 1), from which block c
+        // (diagonals c * k + 1 to (c + 1) * k) is filled again.
+        auto checkpoint = [&](std::int64_t c) {
+            return checkpoints + static_cast<std::uint64_t>(c - 1) * 6 * longest;
+        };
+        auto fill_block = [&](std::int64_t b) {
+            in.pointer_origin = offsets[b * interval + 1];
+            fill(in, st, std::min((b + 1) * interval, last_d));
+        };
         start_state();
-        if (b > 0) {
-            const double* slot = checkpoint(b);
-            st.d = b * interval;
-            for (int t = 0; t < 6; ++t) {
-                const std::size_t len = diagonal_length(st.d - (t < 3 ? 1 : 0));
-                std::memcpy(st.diag[t], slot + static_cast<std::uint64_t>(t) * longest,
-                            len * sizeof(double));
+        std::int64_t block_first = 0;  // the first diagonal whose pointers are at hand
+        if (!checkpointed) {
+            pointers[0] = static_cast<std::uint8_t>((kUnset2 << pairwise::kShiftGap1) |
+                                                    (kUnset2 << pairwise::kShiftGap2));
+            fill(in, st, last_d);
+            if (interruption.stopped()) return kInterrupted;
+        } else {
+            for (std::int64_t b = 0; b < n_blocks; ++b) {
+                fill_block(b);
+                if (interruption.stopped()) return kInterrupted;
+                if (b + 1 == n_blocks) break;
+                T* slot = checkpoint(b + 1);
+                for (int t = 0; t < 6; ++t) {
+                    const std::size_t len = diagonal_length(st.d - (t < 3 ? 1 : 0));
+                    std::memcpy(slot + static_cast<std::uint64_t>(t) * longest, st.diag[t],
+                                len * sizeof(T));
+                }
+            }
+            block_first = (n_blocks - 1) * interval + 1;
+        }
+        // The pointers of block b again, from its checkpoint; the kernel repeats the very
+        // operations of the first fill, so every score and pointer comes out the same.
+        auto refill = [&](std::int64_t b) {
+            start_state();
+            if (b > 0) {
+                const T* slot = checkpoint(b);
+                st.d = b * interval;
+                for (int t = 0; t < 6; ++t) {
+                    const std::size_t len = diagonal_length(st.d - (t < 3 ? 1 : 0));
+                    std::memcpy(st.diag[t], slot + static_cast<std::uint64_t>(t) * longest,
+                                len * sizeof(T));
+                }
+            }
+            fill_block(b);
+            block_first = b * interval + 1;
+        };
+        double end[3];
+        for (int t = 0; t < 3; ++t) {
+            if constexpr (std::is_same_v<T, double>) {
+                end[t] = st.diag[3 + t][0];
+            } else {
+                end[t] = pairwise::integer_score(st.diag[3 + t][0], *plan);
             }
         }
-        fill_block(b);
-        block_first = b * interval + 1;
+
+        // 6. End state and score at (n, m), with the closing terms of final gaps.
+        const double end_m = end[0];
+        double end_x = end[1], end_y = end[2];
+        if (!r1f && gaps.close != 0.0 && end_x > kNegInf) end_x = end_x + g1_end * gaps.close;
+        if (!r2f && gaps.close != 0.0 && end_y > kNegInf) end_y = end_y + gaps.close * g2_end;
+        const double best_mx = end_x > end_m ? end_x : end_m;
+        TraceState state = end_y > best_mx ? TraceState::GapInSeq2
+                           : end_x > end_m ? TraceState::GapInSeq1
+                                           : TraceState::Match;
+        const double score = end_y > best_mx ? end_y : best_mx;
+
+        // Traceback from (n, m) to (0, 0), reading each state's pointer at its own cell.
+        PairwiseResult result{std::string(), std::string(), score};
+        if (n == 0 && m == 0) return result;
+        std::string& a1 = result.aligned_seq1;
+        std::string& a2 = result.aligned_seq2;
+        a1.reserve(static_cast<std::size_t>(n + m));
+        a2.reserve(static_cast<std::size_t>(n + m));
+        std::int64_t i = n, j = m;
+        while (true) {
+            if (interruption.tick(kTracebackStepCells)) return kInterrupted;
+            std::int64_t ni = i, nj = j;
+            int shift = 0;
+            switch (state) {
+                case TraceState::Match:
+                    if (i < 1 || j < 1) return kUnsetPointer;
+                    a1.push_back(static_cast<char>(s1[i - 1]));
+                    a2.push_back(static_cast<char>(s2[j - 1]));
+                    ni = i - 1, nj = j - 1, shift = pairwise::kShiftMatch;
+                    break;
+                case TraceState::GapInSeq1:
+                    if (j < 1) return kUnsetPointer;
+                    a1.push_back('-');
+                    a2.push_back(static_cast<char>(s2[j - 1]));
+                    nj = j - 1, shift = pairwise::kShiftGap1;
+                    break;
+                case TraceState::GapInSeq2:
+                    if (i < 1) return kUnsetPointer;
+                    a1.push_back(static_cast<char>(s1[i - 1]));
+                    a2.push_back('-');
+                    ni = i - 1, shift = pairwise::kShiftGap2;
+                    break;
+                default:
+                    return kInvalidState;
+            }
+            const std::int64_t dd = i + j, lo = first_row(dd, m);
+            if (dd < block_first) {
+                refill((dd - 1) / interval);
+                if (interruption.stopped()) return kInterrupted;
+            }
+            const std::uint64_t at =
+                offsets[dd] - in.pointer_origin + static_cast<std::uint64_t>(i - lo);
+            const std::uint8_t p = (pointers[at] >> shift) & 3;
+            if (p == kUnset2) return kUnsetPointer;
+            state = static_cast<TraceState>(p);
+            i = ni, j = nj;
+            if (i == 0 && j == 0) break;
+        }
+        std::reverse(a1.begin(), a1.end());
+        std::reverse(a2.begin(), a2.end());
+        return result;
     };
-    const double end[3] = {st.diag[3][0], st.diag[4][0], st.diag[5][0]};
 
-    // 5. End state and score at (n, m), with the closing terms of final gaps.
-    const double end_m = end[0];
-    double end_x = end[1], end_y = end[2];
-    if (!r1f && gaps.close != 0.0 && end_x > kNegInf) end_x = end_x + g1_end * gaps.close;
-    if (!r2f && gaps.close != 0.0 && end_y > kNegInf) end_y = end_y + gaps.close * g2_end;
-    const double best_mx = end_x > end_m ? end_x : end_m;
-    TraceState state = end_y > best_mx ? TraceState::GapInSeq2
-                       : end_x > end_m ? TraceState::GapInSeq1
-                                       : TraceState::Match;
-    const double score = end_y > best_mx ? end_y : best_mx;
-
-    // Traceback from (n, m) to (0, 0), reading each state's pointer at its own cell.
-    PairwiseResult result{std::string(), std::string(), score};
-    if (n == 0 && m == 0) return result;
-    std::string& a1 = result.aligned_seq1;
-    std::string& a2 = result.aligned_seq2;
-    a1.reserve(static_cast<std::size_t>(n + m));
-    a2.reserve(static_cast<std::size_t>(n + m));
-    std::int64_t i = n, j = m;
-    while (true) {
-        if (interruption.tick(kTracebackStepCells)) return kInterrupted;
-        std::int64_t ni = i, nj = j;
-        int shift = 0;
-        switch (state) {
-            case TraceState::Match:
-                if (i < 1 || j < 1) return kUnsetPointer;
-                a1.push_back(static_cast<char>(s1[i - 1]));
-                a2.push_back(static_cast<char>(s2[j - 1]));
-                ni = i - 1, nj = j - 1, shift = pairwise::kShiftMatch;
-                break;
-            case TraceState::GapInSeq1:
-                if (j < 1) return kUnsetPointer;
-                a1.push_back('-');
-                a2.push_back(static_cast<char>(s2[j - 1]));
-                nj = j - 1, shift = pairwise::kShiftGap1;
-                break;
-            case TraceState::GapInSeq2:
-                if (i < 1) return kUnsetPointer;
-                a1.push_back(static_cast<char>(s1[i - 1]));
-                a2.push_back('-');
-                ni = i - 1, shift = pairwise::kShiftGap2;
-                break;
-            default:
-                return kInvalidState;
-        }
-        const std::int64_t dd = i + j, lo = first_row(dd, m);
-        if (dd < block_first) {
-            refill((dd - 1) / interval);
-            if (interruption.stopped()) return kInterrupted;
-        }
-        const std::uint64_t at =
-            offsets[dd] - in.pointer_origin + static_cast<std::uint64_t>(i - lo);
-        const std::uint8_t p = (pointers[at] >> shift) & 3;
-        if (p == kUnset2) return kUnsetPointer;
-        state = static_cast<TraceState>(p);
-        i = ni, j = nj;
-        if (i == 0 && j == 0) break;
+    const Fills fills = pick_fills();
+    if (!plan) {
+        return trace(std::type_identity<double>{}, ws.real, scaled ? fills.scaled : fills.plain);
     }
-    std::reverse(a1.begin(), a1.end());
-    std::reverse(a2.begin(), a2.end());
-    return result;
+    if (cell_type == CellType::Int16)
+        return trace(std::type_identity<std::int16_t>{}, ws.narrow, fills.int16);
+    return trace(std::type_identity<std::int32_t>{}, ws.wide, fills.int32);
 }
 
 }  // namespace

@@ -16,13 +16,21 @@ namespace vorn::pairwise {
 inline constexpr std::uint8_t kUnset2 = POINTER_UNSET & 3;
 inline constexpr int kShiftMatch = 0, kShiftGap1 = 2, kShiftGap2 = 4;
 
-// Lanes per vector in the kernels; every per-index array and diagonal carries this much
-// slack past its end, and the pointer bytes too.
-inline constexpr int kLanes = 8;
+// The most lanes any kernel has in a vector (16-bit cells in 512-bit vectors); every
+// per-index array and diagonal carries this much slack past its end, and the pointer
+// bytes too.
+inline constexpr int kLanes = 32;
 
 // Entries every per-index array and stored diagonal has beyond its cells: index -1 before
 // the first, the -inf sentinel (or index m + 1 of arrays by k) past the last, and one spare.
 inline constexpr int kEdgeEntries = 3;
+
+// The per-index gap terms of a fill without a scaler, in the fill's cell type.
+template <class T>
+struct GapTerms {
+    const T *ox_i, *ex_i, *cx_i;  // by i
+    const T *oy_k, *ey_k, *cy_k;  // by k
+};
 
 // Everything the fill reads. Arrays "by i" are indexed by the seq1 position i and are
 // valid from index -1 to n; arrays "by k" are indexed by k = m - j (so that along an
@@ -38,11 +46,21 @@ struct FillInput {
     bool seq1_left_free, seq1_right_free, seq2_left_free, seq2_right_free;
     // Without a scaler: the gap terms per index, free columns and exempt closings
     // already folded in.
-    const double *ox_i, *ex_i, *cx_i;  // by i
-    const double *oy_k, *ey_k, *cy_k;  // by k
+    GapTerms<double> gaps;
     // With a scaler: the end-weight sums.
     const double *a1_i, *b1_i;          // by i: L1(i) + R1(i), L1(i + 1) + R1(i)
     const double *l2_k, *l2p_k, *r2_k;  // by k: L2(j), L2(j + 1), R2(j)
+    // The integer fills: every score above times 2^shift, a whole number (see
+    // exact_integers.hpp), the gap terms as the cell type, the pair scores as 32-bit
+    // integers indexed by q1[i] + q2r[k], and the same 16-bit scores in a table of 64
+    // entries when sigma1 * sigma2 <= 64 (null otherwise).
+    const std::uint16_t* q1;   // by i: code of s1[i-1] times sigma2
+    const std::uint16_t* q2r;  // by k: code of s2[j-1]
+    const std::int32_t* tab_int;
+    const std::int16_t* tab_small;
+    GapTerms<std::int32_t> gaps32;
+    GapTerms<std::int16_t> gaps16;
+    std::int32_t unreachable;  // the integer fills' stand-in for -inf
     // Pointer bytes of the diagonals filled: the cells of diagonal d start at
     // pointers[offsets[d] - pointer_origin].
     std::uint8_t* pointers;
@@ -64,27 +82,34 @@ inline std::int64_t diagonal_room(std::int64_t n, std::int64_t m) {
 // filled, nine arrays of diagonal_room() doubles, each pointing at its index 0. Cell
 // (i, d - i) of diagonal d is stored at index i - first_row(d); index -1 and the entry
 // past a diagonal's last cell hold -inf.
+// The cell types are double, std::int32_t and std::int16_t; the integer fills hold
+// in.unreachable where the double fill holds -inf.
+template <class T>
 struct FillState {
-    double* diag[9];  // M, X, Y of diagonal d - 2, then d - 1, then the one being filled
-    std::int64_t d;   // the last diagonal filled (its scores are diag[3..5])
+    T* diag[9];      // M, X, Y of diagonal d - 2, then d - 1, then the one being filled
+    std::int64_t d;  // the last diagonal filled (its scores are diag[3..5])
 };
 
 // Fills diagonals state.d + 1 to last from the state, writing their pointer bytes, and
 // leaves the state at diagonal `last`; returns early, the state then unusable, when
 // the interruption asks to stop.
-using FillFn = void (*)(const FillInput&, FillState& state, std::int64_t last);
+template <class T>
+using FillFn = void (*)(const FillInput&, FillState<T>& state, std::int64_t last);
 
+#define VORN_PAIRWISE_FILLS                                                         \
+    void fill_plain(const FillInput&, FillState<double>&, std::int64_t last);       \
+    void fill_scaled(const FillInput&, FillState<double>&, std::int64_t last);      \
+    void fill_int32(const FillInput&, FillState<std::int32_t>&, std::int64_t last); \
+    void fill_int16(const FillInput&, FillState<std::int16_t>&, std::int64_t last);
 namespace kernel_generic {
-void fill_plain(const FillInput&, FillState&, std::int64_t last);
-void fill_scaled(const FillInput&, FillState&, std::int64_t last);
+VORN_PAIRWISE_FILLS
 }  // namespace kernel_generic
 namespace kernel_avx2 {
-void fill_plain(const FillInput&, FillState&, std::int64_t last);
-void fill_scaled(const FillInput&, FillState&, std::int64_t last);
+VORN_PAIRWISE_FILLS
 }  // namespace kernel_avx2
 namespace kernel_avx512 {
-void fill_plain(const FillInput&, FillState&, std::int64_t last);
-void fill_scaled(const FillInput&, FillState&, std::int64_t last);
+VORN_PAIRWISE_FILLS
 }  // namespace kernel_avx512
+#undef VORN_PAIRWISE_FILLS
 
 }  // namespace vorn::pairwise

@@ -15,12 +15,20 @@
 // 0, GapInSeq1 in column 0, GapInSeq2 in row 0) reads -inf predecessors: every
 // diagonal keeps -inf at index -1 (padding) and just past its last cell (sentinel).
 //
-// The lanes are GCC vector-extension vectors of KERNEL_LANES doubles, which the compiler maps
-// onto the instruction set of the translation unit; a diagonal is processed in whole
-// vectors, and lanes past its end compute values that are never read (every array
-// carries kLanes entries of slack).
+// The same fill runs on doubles (always exact to the operations above) or, when every
+// score is a whole multiple of one power of two and the values stay small enough, on
+// 32- or 16-bit integers holding each score times that power: the same comparisons on
+// the same values, with a stand-in for -inf (exact_integers.hpp says why that is exact).
+//
+// The lanes are GCC vector-extension vectors as wide as KERNEL_LANES doubles, which the
+// compiler maps onto the instruction set of the translation unit (8, 16 or 32 cells of
+// double, int32 or int16 in 512 bits); a diagonal is processed in whole vectors, and
+// lanes past its end compute values that are never read (every array carries kLanes
+// entries of slack).
 #include <cstdint>
 #include <cstring>
+#include <limits>
+#include <type_traits>
 
 #if defined(__AVX2__) || defined(__AVX512F__)
 #include <immintrin.h>
@@ -63,21 +71,141 @@ inline VecD gather(const double* tab, VecI32 index) {
 #endif
 }
 
+// The integer fills' pair scores: tab[index] for every lane, from the 64-entry table in
+// two registers where the processor can permute 16-bit lanes, else gathered 32 bits at
+// a time and narrowed (every score fits the cell type).
+template <class T>
+inline typename Lanes<T>::V lookup(const FillInput& in, typename Lanes<T>::U16 index) {
+    using V = typename Lanes<T>::V;
+    constexpr int kCells = sizeof(V) / sizeof(T);
+    V v;
+#if defined(__AVX512BW__) && KERNEL_LANES == 8
+    if constexpr (sizeof(T) == 2) {
+        if (in.tab_small) {
+            __m512i ix, lo, hi;
+            std::memcpy(&ix, &index, sizeof ix);
+            std::memcpy(&lo, in.tab_small, sizeof lo);
+            std::memcpy(&hi, in.tab_small + 32, sizeof hi);
+            const __m512i r = _mm512_permutex2var_epi16(lo, ix, hi);
+            std::memcpy(&v, &r, sizeof v);
+            return v;
+        }
+    }
+    using I32x16 = std::int32_t __attribute__((vector_size(64)));
+    using U16x16 = std::uint16_t __attribute__((vector_size(32)));
+    using I16x16 = std::int16_t __attribute__((vector_size(32)));
+    using T16 = std::conditional_t<sizeof(T) == 2, I16x16, I32x16>;
+    for (int part = 0; part < kCells; part += 16) {
+        const I32x16 wide = __builtin_convertvector(
+            load<U16x16>(reinterpret_cast<const std::uint16_t*>(&index) + part), I32x16);
+        __m512i ix;
+        std::memcpy(&ix, &wide, sizeof ix);
+        const __m512i g = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), 0xFFFF, ix,
+                                                      in.tab_int, 4);
+        const T16 narrow = __builtin_convertvector(load<I32x16>(&g), T16);
+        std::memcpy(reinterpret_cast<T*>(&v) + part, &narrow, sizeof narrow);
+    }
+#elif defined(__AVX2__) && KERNEL_LANES == 4
+    using I32x8 = std::int32_t __attribute__((vector_size(32)));
+    using U16x8 = std::uint16_t __attribute__((vector_size(16)));
+    using I16x8 = std::int16_t __attribute__((vector_size(16)));
+    using T8 = std::conditional_t<sizeof(T) == 2, I16x8, I32x8>;
+    for (int part = 0; part < kCells; part += 8) {
+        const I32x8 wide = __builtin_convertvector(
+            load<U16x8>(reinterpret_cast<const std::uint16_t*>(&index) + part), I32x8);
+        __m256i ix;
+        std::memcpy(&ix, &wide, sizeof ix);
+        const __m256i all = _mm256_set1_epi32(-1);
+        const __m256i g =
+            _mm256_mask_i32gather_epi32(_mm256_setzero_si256(), in.tab_int, ix, all, 4);
+        const T8 narrow = __builtin_convertvector(load<I32x8>(&g), T8);
+        std::memcpy(reinterpret_cast<T*>(&v) + part, &narrow, sizeof narrow);
+    }
+#else
+    for (int lane = 0; lane < kCells; ++lane) v[lane] = static_cast<T>(in.tab_int[index[lane]]);
+#endif
+    return v;
+}
+
+// Cell arithmetic. The integer sums wrap instead of overflowing: lanes past a diagonal's
+// end add whatever the slack holds, and their results are never read (the lanes that are
+// read never come near the limits of the type, see exact_integers.hpp).
+template <class V>
+using Element = std::remove_cvref_t<decltype(V{}[0])>;
+template <class V>
+inline V add(V a, V b) {
+    if constexpr (std::is_floating_point_v<Element<V>>) {
+        return a + b;
+    } else {
+        using U = typename Lanes<Element<V>>::Unsigned;
+        const U sum = load<U>(&a) + load<U>(&b);
+        return load<V>(&sum);
+    }
+}
+
+// x in every lane.
+template <class V, class S>
+inline V broadcast(S x) {
+    return V{} + static_cast<Element<V>>(x);
+}
+
+// The value of a state that cannot be reached, and the start of every best-so-far: -inf
+// for doubles; for integers the stand-in, and the type's lowest value below it.
+template <class T>
+inline T unreachable(const FillInput& in) {
+    if constexpr (std::is_same_v<T, double>) {
+        return kNegInf;
+    } else {
+        return static_cast<T>(in.unreachable);
+    }
+}
+template <class T>
+inline T lowest() {
+    if constexpr (std::is_same_v<T, double>) {
+        return kNegInf;
+    } else {
+        return std::numeric_limits<T>::min();
+    }
+}
+
+template <class T>
+inline const GapTerms<T>& gap_terms(const FillInput& in) {
+    if constexpr (std::is_same_v<T, double>) {
+        return in.gaps;
+    } else if constexpr (std::is_same_v<T, std::int32_t>) {
+        return in.gaps32;
+    } else {
+        return in.gaps16;
+    }
+}
+
 // A best-so-far per lane: replaced only by a strictly greater value, so ties keep the
 // earlier (lower) state and -inf or NaN never count.
+template <class T>
 struct Best {
-    VecD value = splat(kNegInf);
-    VecI from = splat_i(kUnset2);
-    void offer(VecD v, std::int64_t state) { vorn::KERNEL_NS::offer(v, state, value, from); }
+    using V = typename Lanes<T>::V;
+    using Mask = typename Lanes<T>::Mask;
+    V value = broadcast<V>(lowest<T>());
+    Mask from = broadcast<Mask>(kUnset2);
+    void offer(V candidate, int state) {
+        const Mask better = candidate > value;
+        value = better ? candidate : value;
+        from = better ? broadcast<Mask>(state) : from;
+    }
 };
 
-template <bool Scaled>
-void fill(const FillInput& in, FillState& state, std::int64_t last) {
+template <class T, bool Scaled>
+void fill(const FillInput& in, FillState<T>& state, std::int64_t last) {
+    using V = typename Lanes<T>::V;
+    using Mask = typename Lanes<T>::Mask;
+    constexpr int kCells = sizeof(V) / sizeof(T);
+    static_assert(!Scaled || std::is_same_v<T, double>, "scaled terms are never integers");
     const std::int64_t n = in.n, m = in.m;
     // diagonal d - 2, d - 1 and d, each three states
-    double *m2 = state.diag[0], *x2 = state.diag[1], *y2 = state.diag[2];
-    double *m1 = state.diag[3], *x1 = state.diag[4], *y1 = state.diag[5];
-    double *m0 = state.diag[6], *x0 = state.diag[7], *y0 = state.diag[8];
+    T *m2 = state.diag[0], *x2 = state.diag[1], *y2 = state.diag[2];
+    T *m1 = state.diag[3], *x1 = state.diag[4], *y1 = state.diag[5];
+    T *m0 = state.diag[6], *x0 = state.diag[7], *y0 = state.diag[8];
+    const T none = unreachable<T>(in);
 
     const VecD open_eff = splat(in.open_eff), extend = splat(in.extend), close = splat(in.close);
     const VecD zero = splat(0.0);
@@ -92,13 +220,14 @@ void fill(const FillInput& in, FillState& state, std::int64_t last) {
     const VecI l2f = splat_i(in.seq2_left_free ? -1 : 0),
                r2f = splat_i(in.seq2_right_free ? -1 : 0);
     const VecI zero_i = splat_i(0), one_i = splat_i(1), n_i = splat_i(n), m_i = splat_i(m);
+    const GapTerms<T>& g = gap_terms<T>(in);
     // On entry to diagonal d: diagonals d - 2 and d - 1 are final in m2/x2/y2 and m1/x1/y1
-    // (cells lo..hi at indices 0..hi - lo, -inf at index -1 and just past the last cell),
-    // and m0/x0/y0 is free. A whole vector at the diagonal's end spills up to kWidth - 1
-    // entries past hi: into the slack of the score arrays, then covered by the sentinel,
-    // and into the first pointer bytes of diagonal d + 1 (or the slack after the buffer),
-    // which are written later in full, so the spilled bytes are never read.
-    static_assert(kWidth <= kLanes, "a vector past a diagonal's end must stay in its slack");
+    // (cells lo..hi at indices 0..hi - lo, the unreachable value at index -1 and just past
+    // the last cell), and m0/x0/y0 is free. A whole vector at the diagonal's end spills up
+    // to kCells - 1 entries past hi: into the slack of the score arrays, then covered by
+    // the sentinel, and into the first pointer bytes of diagonal d + 1 (or the slack after
+    // the buffer), which are written later in full, so the spilled bytes are never read.
+    static_assert(kCells <= kLanes, "a vector past a diagonal's end must stay in its slack");
     for (std::int64_t d = state.d + 1; d <= last; ++d) {
         const std::int64_t lo = first_row(d, m);
         const std::int64_t hi = d < n ? d : n;
@@ -108,13 +237,13 @@ void fill(const FillInput& in, FillState& state, std::int64_t last) {
         // `up1` further, and row i - 1 on diagonal d - 2 is at `up2` - 1.
         const std::int64_t up1 = lo - first_row(d - 1, m), up2 = lo - first_row(d - 2, m);
         std::uint8_t* out = in.pointers + (in.offsets[d] - in.pointer_origin);
-        for (std::int64_t i = lo; i <= hi; i += kWidth) {
+        for (std::int64_t i = lo; i <= hi; i += kCells) {
             const std::int64_t k = kbase + i;
             const std::int64_t at = i - lo, at1 = at + up1, at2 = at + up2 - 1;
-            const VecU32 index = load<VecU32>(in.c1 + i) * sigma2 + load<VecU32>(in.c2r + k);
-            VecD sub = gather(in.tab, reinterpret_cast<const VecI32&>(index));
-            VecD cx_m, cy_m, ox, ex, cy_x, oy, ey, cx_y;
+            V sub, cx_m, cy_m, ox, ex, cy_x, oy, ey, cx_y;
             if constexpr (Scaled) {
+                const VecU32 index = load<VecU32>(in.c1 + i) * sigma2 + load<VecU32>(in.c2r + k);
+                sub = gather(in.tab, reinterpret_cast<const VecI32&>(index));
                 const VecI iv = splat_i(i) + lane, jv = splat_i(d - i) - lane;
                 const VecI free_x = ((iv == zero_i) & l1f) | ((iv == n_i) & r1f);
                 const VecI free_y = ((jv == zero_i) & l2f) | ((jv == m_i) & r2f);
@@ -143,57 +272,70 @@ void fill(const FillInput& in, FillState& state, std::int64_t last) {
                 ey = free_y ? zero : g2 * extend;
                 cx_y = exempt_x ? zero : g1_up * close;
             } else {
-                cx_m = load<VecD>(in.cx_i + i);
-                cy_m = load<VecD>(in.cy_k + k);
-                ox = load<VecD>(in.ox_i + i);
-                ex = load<VecD>(in.ex_i + i);
+                if constexpr (std::is_same_v<T, double>) {
+                    const VecU32 index =
+                        load<VecU32>(in.c1 + i) * sigma2 + load<VecU32>(in.c2r + k);
+                    sub = gather(in.tab, reinterpret_cast<const VecI32&>(index));
+                } else {
+                    using U16 = typename Lanes<T>::U16;
+                    sub = lookup<T>(in, load<U16>(in.q1 + i) + load<U16>(in.q2r + k));
+                }
+                cx_m = load<V>(g.cx_i + i);
+                cy_m = load<V>(g.cy_k + k);
+                ox = load<V>(g.ox_i + i);
+                ex = load<V>(g.ex_i + i);
                 cy_x = cy_m;
-                oy = load<VecD>(in.oy_k + k);
-                ey = load<VecD>(in.ey_k + k);
+                oy = load<V>(g.oy_k + k);
+                ey = load<V>(g.ey_k + k);
                 cx_y = cx_m;
             }
-            const VecD pm1 = load<VecD>(m1 + at1), px1 = load<VecD>(x1 + at1),
-                       py1 = load<VecD>(y1 + at1);
-            const VecD pm1u = load<VecD>(m1 + at1 - 1), px1u = load<VecD>(x1 + at1 - 1);
-            const VecD py1u = load<VecD>(y1 + at1 - 1);
-            Best bm, bx, by;
-            bm.offer(load<VecD>(m2 + at2) + sub, 0);
-            bm.offer(cx_m + (load<VecD>(x2 + at2) + sub), 1);
-            bm.offer(cy_m + (load<VecD>(y2 + at2) + sub), 2);
-            bx.offer(pm1 + ox, 0);
-            bx.offer(ex + px1, 1);
-            bx.offer(cy_x + (ox + py1), 2);
-            by.offer(pm1u + oy, 0);
-            by.offer(cx_y + (oy + px1u), 1);
-            by.offer(ey + py1u, 2);
+            const V pm1 = load<V>(m1 + at1), px1 = load<V>(x1 + at1), py1 = load<V>(y1 + at1);
+            const V pm1u = load<V>(m1 + at1 - 1), px1u = load<V>(x1 + at1 - 1);
+            const V py1u = load<V>(y1 + at1 - 1);
+            Best<T> bm, bx, by;
+            bm.offer(add(load<V>(m2 + at2), sub), 0);
+            bm.offer(add(cx_m, add(load<V>(x2 + at2), sub)), 1);
+            bm.offer(add(cy_m, add(load<V>(y2 + at2), sub)), 2);
+            bx.offer(add(pm1, ox), 0);
+            bx.offer(add(ex, px1), 1);
+            bx.offer(add(cy_x, add(ox, py1)), 2);
+            by.offer(add(pm1u, oy), 0);
+            by.offer(add(cx_y, add(oy, px1u)), 1);
+            by.offer(add(ey, py1u), 2);
             store(m0 + at, bm.value);
             store(x0 + at, bx.value);
             store(y0 + at, by.value);
-            const VecI packed =
+            const Mask packed =
                 (bm.from << kShiftMatch) | (bx.from << kShiftGap1) | (by.from << kShiftGap2);
-            store(out + at, __builtin_convertvector(packed, VecU8));
+            store(out + at, __builtin_convertvector(packed, typename Lanes<T>::U8));
         }
-        m0[hi - lo + 1] = kNegInf;
-        x0[hi - lo + 1] = kNegInf;
-        y0[hi - lo + 1] = kNegInf;
+        m0[hi - lo + 1] = none;
+        x0[hi - lo + 1] = none;
+        y0[hi - lo + 1] = none;
         // rotate: d - 1 becomes d - 2, d becomes d - 1, the old d - 2 is reused
-        double *tm = m2, *tx = x2, *ty = y2;
+        T *tm = m2, *tx = x2, *ty = y2;
         m2 = m1, x2 = x1, y2 = y1;
         m1 = m0, x1 = x0, y1 = y0;
         m0 = tm, x0 = tx, y0 = ty;
     }
-    double* const kept[9] = {m2, x2, y2, m1, x1, y1, m0, x0, y0};
+    T* const kept[9] = {m2, x2, y2, m1, x1, y1, m0, x0, y0};
     for (int t = 0; t < 9; ++t) state.diag[t] = kept[t];
     if (last > state.d) state.d = last;
 }
 
 }  // namespace
 
-void fill_plain(const FillInput& in, FillState& state, std::int64_t last) {
-    fill<false>(in, state, last);
+void fill_plain(const FillInput& in, FillState<double>& state, std::int64_t last) {
+    fill<double, false>(in, state, last);
 }
-void fill_scaled(const FillInput& in, FillState& state, std::int64_t last) {
-    fill<true>(in, state, last);
+void fill_scaled(const FillInput& in, FillState<double>& state, std::int64_t last) {
+    fill<double, true>(in, state, last);
+}
+void fill_int32(const FillInput& in, FillState<std::int32_t>& state, std::int64_t last) {
+    fill<std::int32_t, false>(in, state, last);
+}
+void fill_int16(const FillInput& in, FillState<std::int16_t>& state, std::int64_t last) {
+    fill<std::int16_t, false>(in, state, last);
 }
 
 }  // namespace vorn::pairwise::KERNEL_NS
