@@ -16,6 +16,7 @@
 #include "common/memory_budget.hpp"
 #include "pairwise/exact_integers.hpp"
 #include "pairwise/kernel.hpp"
+#include "pairwise/traceback.hpp"
 #include "scaler/scale_factor.hpp"
 
 namespace vorn {
@@ -55,15 +56,6 @@ PairwiseWorkspace::PairwiseWorkspace() : storage_(std::make_unique<Storage>()) {
 PairwiseWorkspace::~PairwiseWorkspace() = default;
 
 namespace {
-
-constexpr EngineError kUnsetPointer{ErrorKind::Value, "unset pointer encountered during traceback"};
-// The state comes from a 2-bit pointer field whose fourth value (kUnset2) is refused
-// first, so this cannot be raised; it stays as the guard of the switch below, with the
-// message callers know for it.
-constexpr EngineError kInvalidState{ErrorKind::Value, "invalid state encountered during traceback"};
-// A traceback step reads a pointer byte far from the last one: it costs about as much as
-// this many cells of the fill.
-constexpr std::int64_t kTracebackStepCells = 16;
 
 constexpr EngineError kNotExact{
     ErrorKind::Unavailable,
@@ -498,67 +490,18 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2,
             }
         }
 
-        // 6. End state and score at (n, m), with the closing terms of final gaps.
-        const double end_m = end[0];
-        double end_x = end[1], end_y = end[2];
-        if (!r1f && gaps.close != 0.0 && end_x > kNegInf) end_x = end_x + g1_end * gaps.close;
-        if (!r2f && gaps.close != 0.0 && end_y > kNegInf) end_y = end_y + gaps.close * g2_end;
-        const double best_mx = end_x > end_m ? end_x : end_m;
-        TraceState state = end_y > best_mx ? TraceState::GapInSeq2
-                           : end_x > end_m ? TraceState::GapInSeq1
-                                           : TraceState::Match;
-        const double score = end_y > best_mx ? end_y : best_mx;
-
-        // Traceback from (n, m) to (0, 0), reading each state's pointer at its own cell.
-        PairwiseResult result{std::string(), std::string(), score};
-        if (n == 0 && m == 0) return result;
-        std::string& a1 = result.aligned_seq1;
-        std::string& a2 = result.aligned_seq2;
-        a1.reserve(static_cast<std::size_t>(n + m));
-        a2.reserve(static_cast<std::size_t>(n + m));
-        std::int64_t i = n, j = m;
-        while (true) {
-            if (interruption.tick(kTracebackStepCells)) return kInterrupted;
-            std::int64_t ni = i, nj = j;
-            int shift = 0;
-            switch (state) {
-                case TraceState::Match:
-                    if (i < 1 || j < 1) return kUnsetPointer;
-                    a1.push_back(static_cast<char>(s1[i - 1]));
-                    a2.push_back(static_cast<char>(s2[j - 1]));
-                    ni = i - 1, nj = j - 1, shift = pairwise::kShiftMatch;
-                    break;
-                case TraceState::GapInSeq1:
-                    if (j < 1) return kUnsetPointer;
-                    a1.push_back('-');
-                    a2.push_back(static_cast<char>(s2[j - 1]));
-                    nj = j - 1, shift = pairwise::kShiftGap1;
-                    break;
-                case TraceState::GapInSeq2:
-                    if (i < 1) return kUnsetPointer;
-                    a1.push_back(static_cast<char>(s1[i - 1]));
-                    a2.push_back('-');
-                    ni = i - 1, shift = pairwise::kShiftGap2;
-                    break;
-                default:
-                    return kInvalidState;
-            }
+        // 6. End state and score at (n, m), then the traceback.
+        const pairwise::EndChoice choice =
+            pairwise::choose_end(end, gaps, r1f, r2f, g1_end, g2_end);
+        auto pointer_at = [&](std::int64_t i, std::int64_t j) -> int {
             const std::int64_t dd = i + j, lo = first_row(dd, m);
             if (dd < block_first) {
                 refill((dd - 1) / interval);
-                if (interruption.stopped()) return kInterrupted;
+                if (interruption.stopped()) return -1;
             }
-            const std::uint64_t at =
-                offsets[dd] - in.pointer_origin + static_cast<std::uint64_t>(i - lo);
-            const std::uint8_t p = (pointers[at] >> shift) & 3;
-            if (p == kUnset2) return kUnsetPointer;
-            state = static_cast<TraceState>(p);
-            i = ni, j = nj;
-            if (i == 0 && j == 0) break;
-        }
-        std::reverse(a1.begin(), a1.end());
-        std::reverse(a2.begin(), a2.end());
-        return result;
+            return pointers[offsets[dd] - in.pointer_origin + static_cast<std::uint64_t>(i - lo)];
+        };
+        return pairwise::trace_back(s1, s2, n, m, choice, pointer_at, interruption);
     };
 
     const Fills fills = pick_fills();

@@ -100,8 +100,8 @@ inline typename Lanes<T>::V lookup(const FillInput& in, typename Lanes<T>::U16 i
             load<U16x16>(reinterpret_cast<const std::uint16_t*>(&index) + part), I32x16);
         __m512i ix;
         std::memcpy(&ix, &wide, sizeof ix);
-        const __m512i g = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), 0xFFFF, ix,
-                                                      in.tab_int, 4);
+        const __m512i g =
+            _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), 0xFFFF, ix, in.tab_int, 4);
         const T16 narrow = __builtin_convertvector(load<I32x16>(&g), T16);
         std::memcpy(reinterpret_cast<T*>(&v) + part, &narrow, sizeof narrow);
     }
