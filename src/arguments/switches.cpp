@@ -22,6 +22,7 @@ constexpr const char* kThreeWayOuterVariable = "VORN_RUST_NATIVE_3D_OUTER";
 constexpr const char* kTracebackVariable = "VORN_RUST_NATIVE_TRACEBACK";
 constexpr const char* kIntervalVariable = "VORN_RUST_NATIVE_CHECKPOINT_INTERVAL";
 constexpr const char* kCellTypeVariable = "VORN_RUST_NATIVE_CELL_TYPE";
+constexpr const char* kGroupsVariable = "VORN_RUST_NATIVE_PAIR_GROUPS";
 
 // "double", "int32" or "int16" forces what the pairwise fill computes in; anything else
 // leaves the choice to the engine.
@@ -31,6 +32,12 @@ void read_cell_type(AlignmentOptions* options) {
     if (std::strcmp(type, "double") == 0) options->cell_type = CellType::Double;
     if (std::strcmp(type, "int32") == 0) options->cell_type = CellType::Int32;
     if (std::strcmp(type, "int16") == 0) options->cell_type = CellType::Int16;
+}
+
+// "off" makes the batch align every pair on its own.
+void read_pair_groups(AlignmentOptions* options) {
+    const char* groups = std::getenv(kGroupsVariable);
+    if (groups && std::strcmp(groups, "off") == 0) options->group_pairs = false;
 }
 
 // "full" or "checkpoint" forces the pairwise traceback path; anything else leaves the
@@ -85,6 +92,7 @@ bool apply_switches(AlignmentOptions* options) {
     force_three_way_outer(three_way_outer(std::getenv(kThreeWayOuterVariable)));
     read_traceback_switches(options);
     read_cell_type(options);
+    read_pair_groups(options);
     return true;
 }
 

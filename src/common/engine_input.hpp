@@ -51,6 +51,7 @@ struct AlignmentOptions {
     std::int64_t checkpoint_interval = 0;      // diagonals per block; 0 picks one from the lengths
     CellType cell_type = CellType::Automatic;  // pairwise only; a forced integer type that
                                                // cannot compute a call exactly is an error
+    bool group_pairs = true;  // batch only: align short pairs side by side, one per lane
 };
 
 // The gap scores both engines use: with the close penalty the opening score is split

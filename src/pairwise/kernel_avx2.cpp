@@ -2,3 +2,5 @@
 #define KERNEL_NS kernel_avx2
 #define KERNEL_LANES 4
 #include "pairwise/kernel_impl.hpp"
+// after the pairwise fill, whose lane operations it uses
+#include "pairwise/group_kernel_impl.hpp"

@@ -3,3 +3,5 @@
 #define KERNEL_NS kernel_generic
 #define KERNEL_LANES 2
 #include "pairwise/kernel_impl.hpp"
+// after the pairwise fill, whose lane operations it uses
+#include "pairwise/group_kernel_impl.hpp"

@@ -1,0 +1,268 @@
+// The grouped pairwise engine: the pairs' codes, scores and gap terms laid out lane by
+// lane, the grouped fill, then each pair's own end choice and traceback.
+#include "pairwise/group.hpp"
+
+#include <algorithm>
+#include <string>
+#include <type_traits>
+
+#include "common/checked_size.hpp"
+#include "common/kernel_isa.hpp"
+#include "pairwise/exact_integers.hpp"
+#include "pairwise/group_kernel.hpp"
+#include "pairwise/traceback.hpp"
+
+namespace vorn {
+
+using pairwise::GroupInput;
+using pairwise::IntegerPlan;
+
+template <class T>
+struct GroupCells {
+    Scratch<T> terms, rows, ends;
+};
+
+struct GroupWorkspace::Storage {
+    std::string s1[32], s2[32];  // upper-cased working copies
+    Scratch<std::uint16_t> codes;
+    Scratch<std::int32_t> tab_int;
+    Scratch<std::int16_t> tab_small;
+    Scratch<std::uint8_t> pointers;
+    GroupCells<std::int16_t> narrow;
+    GroupCells<std::int32_t> wide;
+};
+
+GroupWorkspace::GroupWorkspace() : storage_(std::make_unique<Storage>()) {}
+GroupWorkspace::~GroupWorkspace() = default;
+
+namespace {
+
+int vector_bytes() {
+    switch (selected_kernel_isa()) {
+#if VORN_X86_KERNELS
+        case KernelIsa::Avx512:
+            return pairwise::kernel_avx512::kVectorBytes;
+        case KernelIsa::Avx2:
+            return pairwise::kernel_avx2::kVectorBytes;
+#endif
+        default:
+            return pairwise::kernel_generic::kVectorBytes;
+    }
+}
+
+template <class T>
+void fill_group(const GroupInput<T>& in) {
+    switch (selected_kernel_isa()) {
+#if VORN_X86_KERNELS
+        case KernelIsa::Avx512:
+            return pairwise::kernel_avx512::fill_group(in);
+        case KernelIsa::Avx2:
+            return pairwise::kernel_avx2::fill_group(in);
+#endif
+        default:
+            return pairwise::kernel_generic::fill_group(in);
+    }
+}
+
+// The pairs of one group laid out for the grouped fill in cells of type T.
+template <class T>
+bool run(const std::string_view* seq1, const std::string_view* seq2, std::size_t count,
+         const double* tab, std::uint32_t sigma2, const std::int32_t* code1,
+         const std::int32_t* code2, const IntegerPlan& plan, const AlignmentOptions& options,
+         GroupWorkspace::Storage& ws, GroupCells<T>& cs, Interruption& interruption,
+         Expected<PairwiseResult>* results, std::size_t n_scores) {
+    const std::int64_t w = pairwise::group_lanes<T>(vector_bytes());
+    const GapScores gaps = derive_gap_scores(options);
+    std::int64_t lane_n[32] = {}, lane_m[32] = {};
+    std::int64_t rows = 0, cols = 0;
+    for (std::size_t t = 0; t < count; ++t) {
+        lane_n[t] = static_cast<std::int64_t>(seq1[t].size());
+        lane_m[t] = static_cast<std::int64_t>(seq2[t].size());
+        rows = std::max(rows, lane_n[t]);
+        cols = std::max(cols, lane_m[t]);
+    }
+    const std::uint64_t row_entries = static_cast<std::uint64_t>((rows + 1) * w);
+    const std::uint64_t col_entries = static_cast<std::uint64_t>((cols + 1) * w);
+    std::uint16_t* codes = ws.codes.reserve(row_entries + col_entries);
+    std::int32_t* tab_int = ws.tab_int.reserve(n_scores);
+    std::int16_t* tab_small = ws.tab_small.reserve(64);
+    std::uint8_t* pointers =
+        ws.pointers.reserve(row_entries * static_cast<std::uint64_t>(cols + 1));
+    T* terms = cs.terms.reserve(3 * (row_entries + col_entries));
+    T* rows_storage = cs.rows.reserve(static_cast<std::uint64_t>(6 * (cols + 2) * w));
+    T* ends = cs.ends.reserve(static_cast<std::uint64_t>(3 * w));
+    if (!codes || !tab_int || !tab_small || !pointers || !terms || !rows_storage || !ends)
+        return false;
+
+    // Codes, scores and gap terms lane by lane; lanes past `count` align two empty strings.
+    std::fill(codes, codes + row_entries + col_entries, std::uint16_t{0});
+    std::uint16_t* q1 = codes;
+    std::uint16_t* q2 = codes + row_entries;
+    for (std::size_t t = 0; t < count; ++t) {
+        ws.s1[t].assign(seq1[t]);
+        ws.s2[t].assign(seq2[t]);
+        for (char& ch : ws.s1[t])
+            ch = static_cast<char>(upper_ascii(static_cast<std::uint8_t>(ch)));
+        for (char& ch : ws.s2[t])
+            ch = static_cast<char>(upper_ascii(static_cast<std::uint8_t>(ch)));
+        for (std::int64_t i = 1; i <= lane_n[t]; ++i) {
+            const auto b = static_cast<std::uint8_t>(ws.s1[t][static_cast<std::size_t>(i - 1)]);
+            q1[i * w + static_cast<std::int64_t>(t)] =
+                static_cast<std::uint16_t>(code1[b] * sigma2);
+        }
+        for (std::int64_t j = 1; j <= lane_m[t]; ++j) {
+            const auto b = static_cast<std::uint8_t>(ws.s2[t][static_cast<std::size_t>(j - 1)]);
+            q2[j * w + static_cast<std::int64_t>(t)] = static_cast<std::uint16_t>(code2[b]);
+        }
+    }
+    for (std::size_t t = 0; t < n_scores; ++t) tab_int[t] = pairwise::scaled_score(tab[t], plan);
+    std::fill(tab_small, tab_small + 64, std::int16_t{0});
+    const bool small = std::is_same_v<T, std::int16_t> && n_scores <= 64;
+    if (small) {
+        for (std::size_t t = 0; t < n_scores; ++t)
+            tab_small[t] = static_cast<std::int16_t>(tab_int[t]);
+    }
+    const T o = static_cast<T>(pairwise::scaled_score(gaps.open_eff, plan));
+    const T e = static_cast<T>(pairwise::scaled_score(gaps.extend, plan));
+    const T c = static_cast<T>(pairwise::scaled_score(gaps.close, plan));
+    T* ox = terms;
+    T* ex = ox + row_entries;
+    T* cx = ex + row_entries;
+    T* oy = cx + row_entries;
+    T* ey = oy + col_entries;
+    T* cy = ey + col_entries;
+    const bool l1f = options.seq1_left_free, r1f = options.seq1_right_free;
+    const bool l2f = options.seq2_left_free, r2f = options.seq2_right_free;
+    for (std::int64_t l = 0; l < w; ++l) {
+        for (std::int64_t i = 0; i <= rows; ++i) {
+            const bool free = gap_is_free(i, lane_n[l], l1f, r1f);
+            ox[i * w + l] = free ? T{0} : o;
+            ex[i * w + l] = free ? T{0} : e;
+            cx[i * w + l] = closing_is_exempt(i, l1f) ? T{0} : c;
+        }
+        for (std::int64_t j = 0; j <= cols; ++j) {
+            const bool free = gap_is_free(j, lane_m[l], l2f, r2f);
+            oy[j * w + l] = free ? T{0} : o;
+            ey[j * w + l] = free ? T{0} : e;
+            cy[j * w + l] = closing_is_exempt(j, l2f) ? T{0} : c;
+        }
+    }
+
+    GroupInput<T> in{};
+    in.rows = rows;
+    in.cols = cols;
+    in.q1 = q1;
+    in.q2 = q2;
+    in.tab_int = tab_int;
+    in.tab_small = small ? tab_small : nullptr;
+    in.ox = ox, in.ex = ex, in.cx = cx;
+    in.oy = oy, in.ey = ey, in.cy = cy;
+    in.unreachable = static_cast<T>(plan.unreachable);
+    in.rows_storage = rows_storage;
+    in.pointers = pointers;
+    in.lane_n = lane_n;
+    in.lane_m = lane_m;
+    in.ends = ends;
+    in.interruption = &interruption;
+    fill_group(in);
+    for (std::size_t t = 0; t < count; ++t) {
+        if (interruption.stopped()) {
+            results[t] = kInterrupted;
+            continue;
+        }
+        double end[3];
+        for (int s = 0; s < 3; ++s) end[s] = pairwise::integer_score(ends[t * 3 + s], plan);
+        const pairwise::EndChoice choice = pairwise::choose_end(end, gaps, r1f, r2f, 1.0, 1.0);
+        const std::int64_t lane = static_cast<std::int64_t>(t);
+        auto pointer_at = [&](std::int64_t i, std::int64_t j) -> int {
+            return pointers[(i * (cols + 1) + j) * w + lane];
+        };
+        try {
+            results[t] =
+                pairwise::trace_back(reinterpret_cast<const std::uint8_t*>(ws.s1[t].data()),
+                                     reinterpret_cast<const std::uint8_t*>(ws.s2[t].data()),
+                                     lane_n[t], lane_m[t], choice, pointer_at, interruption);
+        } catch (const std::bad_alloc&) {
+            results[t] = kOutOfMemory;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+std::size_t pairs_per_group() {
+    return static_cast<std::size_t>(pairwise::group_lanes<std::int16_t>(vector_bytes()));
+}
+
+bool can_group(const AlignmentOptions& options) {
+    return !options.scaler && options.cell_type != CellType::Double;
+}
+
+bool align_group(const std::string_view* seq1, const std::string_view* seq2, std::size_t count,
+                 const ScoreTable& table, const AlignmentOptions& options,
+                 GroupWorkspace& workspace, Interruption& interruption,
+                 Expected<PairwiseResult>* results) {
+    if (count == 0 || count > pairs_per_group() || !can_group(options)) return false;
+    try {
+        // The bytes that occur in the group's first and second strings, as compact codes.
+        std::int32_t code1[256], code2[256];
+        std::fill(std::begin(code1), std::end(code1), -1);
+        std::fill(std::begin(code2), std::end(code2), -1);
+        std::uint8_t bytes1[256], bytes2[256];
+        std::uint32_t sigma1 = 0, sigma2 = 0;
+        std::int64_t rows = 0, cols = 0;
+        for (std::size_t t = 0; t < count; ++t) {
+            if (seq1[t].size() > kGroupedLength || seq2[t].size() > kGroupedLength) return false;
+            rows = std::max(rows, static_cast<std::int64_t>(seq1[t].size()));
+            cols = std::max(cols, static_cast<std::int64_t>(seq2[t].size()));
+            for (char ch : seq1[t]) {
+                const std::uint8_t b = upper_ascii(static_cast<std::uint8_t>(ch));
+                if (code1[b] < 0)
+                    code1[b] = static_cast<std::int32_t>(sigma1), bytes1[sigma1++] = b;
+            }
+            for (char ch : seq2[t]) {
+                const std::uint8_t b = upper_ascii(static_cast<std::uint8_t>(ch));
+                if (code2[b] < 0)
+                    code2[b] = static_cast<std::int32_t>(sigma2), bytes2[sigma2++] = b;
+            }
+        }
+        const std::uint32_t sig1 = std::max<std::uint32_t>(sigma1, 1),
+                            sig2 = std::max<std::uint32_t>(sigma2, 1);
+        const std::size_t n_scores = static_cast<std::size_t>(sig1) * sig2;
+        double tab[256 * 256];
+        for (std::uint32_t a = 0; a < sig1; ++a) {
+            for (std::uint32_t b = 0; b < sig2; ++b) {
+                tab[a * sig2 + b] =
+                    (a < sigma1 && b < sigma2) ? table.at(bytes1[a], bytes2[b]) : 0.0;
+            }
+        }
+        const GapScores gaps = derive_gap_scores(options);
+        auto& ws = workspace.storage();
+        const std::size_t narrow_lanes = pairs_per_group();
+        if (options.cell_type != CellType::Int32) {
+            if (auto plan =
+                    pairwise::plan_integer_fill(tab, n_scores, gaps, rows, cols, CellType::Int16)) {
+                return run<std::int16_t>(seq1, seq2, count, tab, sig2, code1, code2, *plan, options,
+                                         ws, ws.narrow, interruption, results, n_scores);
+            }
+        }
+        if (options.cell_type == CellType::Int16) return false;
+        const auto plan =
+            pairwise::plan_integer_fill(tab, n_scores, gaps, rows, cols, CellType::Int32);
+        if (!plan) return false;
+        // Half as many lanes for 32-bit cells: the group in two halves.
+        const std::size_t half = narrow_lanes / 2;
+        for (std::size_t start = 0; start < count; start += half) {
+            const std::size_t part = std::min(half, count - start);
+            if (!run<std::int32_t>(seq1 + start, seq2 + start, part, tab, sig2, code1, code2, *plan,
+                                   options, ws, ws.wide, interruption, results + start, n_scores))
+                return false;  // nothing of the second half is written either
+        }
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+}  // namespace vorn

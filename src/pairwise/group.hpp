@@ -1,0 +1,48 @@
+// Aligning several short pairs at once, one per vector lane (the batch's many small
+// pairs would leave most lanes of a diagonal empty). Plain C++.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string_view>
+
+#include "common/engine_input.hpp"
+#include "common/expected.hpp"
+#include "common/interruption.hpp"
+#include "pairwise/core.hpp"
+#include "score_table/score_table.hpp"
+
+namespace vorn {
+
+// Pairs up to this long on both sides are grouped.
+inline constexpr std::size_t kGroupedLength = 512;
+
+// The pairs one group takes with the kernel build that runs now.
+std::size_t pairs_per_group();
+
+// Whether pairs with these options can be grouped at all (no scaler, integers allowed).
+bool can_group(const AlignmentOptions& options);
+
+class GroupWorkspace {
+  public:
+    GroupWorkspace();
+    ~GroupWorkspace();
+    GroupWorkspace(const GroupWorkspace&) = delete;
+    GroupWorkspace& operator=(const GroupWorkspace&) = delete;
+    struct Storage;
+    Storage& storage() { return *storage_; }
+
+  private:
+    std::unique_ptr<Storage> storage_;
+};
+
+// Aligns pairs (seq1[t], seq2[t]) for t < count <= pairs_per_group(), each exactly as
+// needleman_wunsch_core would, into results[t]. False, with nothing written, when their
+// scores do not allow the integer fill or its memory cannot be had: the caller then
+// aligns them one by one.
+bool align_group(const std::string_view* seq1, const std::string_view* seq2, std::size_t count,
+                 const ScoreTable& table, const AlignmentOptions& options,
+                 GroupWorkspace& workspace, Interruption& interruption,
+                 Expected<PairwiseResult>* results);
+
+}  // namespace vorn
