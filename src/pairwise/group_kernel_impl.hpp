@@ -38,6 +38,9 @@ void fill_rows(const GroupInput<T>& in) {
     FillInput lookup_input{};
     lookup_input.tab_int = in.tab_int;
     lookup_input.tab_small = in.tab_small;
+    // Local copies, which the stores below cannot be taken to change.
+    const std::uint16_t* const q2 = in.q2;
+    const T *const oy_j = in.oy, *const ey_j = in.ey, *const cy_j = in.cy;
     for (std::int64_t i = 0; i <= rows; ++i) {
         if (in.interruption->tick(cols + 1)) return;
         T* const* prev = row[(i + 1) & 1];  // row i - 1 (row -1: the stand-in)
@@ -56,19 +59,18 @@ void fill_rows(const GroupInput<T>& in) {
         }
         for (; j <= cols; ++j) {
             const std::int64_t e = (j + 1) * W, e1 = j * W;  // column j and j - 1
-            const V sub = lookup<T>(lookup_input, a + load<U16>(in.q2 + j * W));
-            const V oy = load<V>(in.oy + j * W), ey = load<V>(in.ey + j * W);
-            const V cy = load<V>(in.cy + j * W);
-            Best<T> bm, bx, by;
-            bm.offer(add(load<V>(prev[0] + e1), sub), 0);
-            bm.offer(add(cx, add(load<V>(prev[1] + e1), sub)), 1);
-            bm.offer(add(cy, add(load<V>(prev[2] + e1), sub)), 2);
-            bx.offer(add(load<V>(cur[0] + e1), ox), 0);
-            bx.offer(add(ex, load<V>(cur[1] + e1)), 1);
-            bx.offer(add(cy, add(ox, load<V>(cur[2] + e1))), 2);
-            by.offer(add(load<V>(prev[0] + e), oy), 0);
-            by.offer(add(cx, add(oy, load<V>(prev[1] + e))), 1);
-            by.offer(add(ey, load<V>(prev[2] + e)), 2);
+            const V sub = lookup<T>(lookup_input, a + load<U16>(q2 + j * W));
+            const V oy = load<V>(oy_j + j * W), ey = load<V>(ey_j + j * W);
+            const V cy = load<V>(cy_j + j * W);
+            const Best<T> bm = best_of<T>(add(load<V>(prev[0] + e1), sub),
+                                          add(cx, add(load<V>(prev[1] + e1), sub)),
+                                          add(cy, add(load<V>(prev[2] + e1), sub)));
+            const Best<T> bx =
+                best_of<T>(add(load<V>(cur[0] + e1), ox), add(ex, load<V>(cur[1] + e1)),
+                           add(cy, add(ox, load<V>(cur[2] + e1))));
+            const Best<T> by =
+                best_of<T>(add(load<V>(prev[0] + e), oy), add(cx, add(oy, load<V>(prev[1] + e))),
+                           add(ey, load<V>(prev[2] + e)));
             store(cur[0] + e, bm.value);
             store(cur[1] + e, bx.value);
             store(cur[2] + e, by.value);

@@ -149,22 +149,13 @@ inline V broadcast(S x) {
     return V{} + static_cast<Element<V>>(x);
 }
 
-// The value of a state that cannot be reached, and the start of every best-so-far: -inf
-// for doubles; for integers the stand-in, and the type's lowest value below it.
+// The value of a state that cannot be reached: -inf for doubles, the stand-in for integers.
 template <class T>
 inline T unreachable(const FillInput& in) {
     if constexpr (std::is_same_v<T, double>) {
         return kNegInf;
     } else {
         return static_cast<T>(in.unreachable);
-    }
-}
-template <class T>
-inline T lowest() {
-    if constexpr (std::is_same_v<T, double>) {
-        return kNegInf;
-    } else {
-        return std::numeric_limits<T>::min();
     }
 }
 
@@ -179,20 +170,42 @@ inline const GapTerms<T>& gap_terms(const FillInput& in) {
     }
 }
 
-// A best-so-far per lane: replaced only by a strictly greater value, so ties keep the
-// earlier (lower) state and -inf or NaN never count.
+// The best of a state's three candidates, taken in order, and which one it is: a later
+// candidate replaces an earlier only when strictly greater, so ties keep the earlier
+// (lower) state, and a candidate at -inf or NaN never counts. Integers have neither, so
+// there the best is the maximum and its state the first candidate equal to it (the same
+// outcome, with a shorter dependency chain); only an unreachable state, whose pointer is
+// never read, may then name a state where the doubles name none.
 template <class T>
 struct Best {
     using V = typename Lanes<T>::V;
     using Mask = typename Lanes<T>::Mask;
-    V value = broadcast<V>(lowest<T>());
-    Mask from = broadcast<Mask>(kUnset2);
-    void offer(V candidate, int state) {
-        const Mask better = candidate > value;
-        value = better ? candidate : value;
-        from = better ? broadcast<Mask>(state) : from;
-    }
+    V value;
+    Mask from;
 };
+template <class T>
+inline Best<T> best_of(typename Lanes<T>::V c0, typename Lanes<T>::V c1, typename Lanes<T>::V c2) {
+    using V = typename Lanes<T>::V;
+    using Mask = typename Lanes<T>::Mask;
+    if constexpr (std::is_same_v<T, double>) {
+        V value = broadcast<V>(kNegInf);
+        Mask from = broadcast<Mask>(kUnset2);
+        const V candidates[3] = {c0, c1, c2};
+        for (int state = 0; state < 3; ++state) {
+            const Mask better = candidates[state] > value;
+            value = better ? candidates[state] : value;
+            from = better ? broadcast<Mask>(state) : from;
+        }
+        return {value, from};
+    } else {
+        const V first = c0 > c2 ? c0 : c2;
+        const V value = first > c1 ? first : c1;
+        const Mask from = c0 == value   ? broadcast<Mask>(0)
+                          : c1 == value ? broadcast<Mask>(1)
+                                        : broadcast<Mask>(2);
+        return {value, from};
+    }
+}
 
 template <class T, bool Scaled>
 void fill(const FillInput& in, FillState<T>& state, std::int64_t last) {
@@ -292,16 +305,11 @@ void fill(const FillInput& in, FillState<T>& state, std::int64_t last) {
             const V pm1 = load<V>(m1 + at1), px1 = load<V>(x1 + at1), py1 = load<V>(y1 + at1);
             const V pm1u = load<V>(m1 + at1 - 1), px1u = load<V>(x1 + at1 - 1);
             const V py1u = load<V>(y1 + at1 - 1);
-            Best<T> bm, bx, by;
-            bm.offer(add(load<V>(m2 + at2), sub), 0);
-            bm.offer(add(cx_m, add(load<V>(x2 + at2), sub)), 1);
-            bm.offer(add(cy_m, add(load<V>(y2 + at2), sub)), 2);
-            bx.offer(add(pm1, ox), 0);
-            bx.offer(add(ex, px1), 1);
-            bx.offer(add(cy_x, add(ox, py1)), 2);
-            by.offer(add(pm1u, oy), 0);
-            by.offer(add(cx_y, add(oy, px1u)), 1);
-            by.offer(add(ey, py1u), 2);
+            const Best<T> bm =
+                best_of<T>(add(load<V>(m2 + at2), sub), add(cx_m, add(load<V>(x2 + at2), sub)),
+                           add(cy_m, add(load<V>(y2 + at2), sub)));
+            const Best<T> bx = best_of<T>(add(pm1, ox), add(ex, px1), add(cy_x, add(ox, py1)));
+            const Best<T> by = best_of<T>(add(pm1u, oy), add(cx_y, add(oy, px1u)), add(ey, py1u));
             store(m0 + at, bm.value);
             store(x0 + at, bx.value);
             store(y0 + at, by.value);
