@@ -370,22 +370,20 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2,
             // Codes as 16-bit table indices, q1[i] + q2r[k] (at most 255 * 256 + 255).
             std::uint16_t* q = ws.q.reserve(len_i + len_k);
             std::int32_t* tab_int = ws.tab_int.reserve(n_scores);
-            std::int16_t* tab_small = ws.tab_small.reserve(64);
+            std::int16_t* tab_small = ws.tab_small.reserve(pairwise::kSmallTable);
             if (!q || !tab_int || !tab_small) return kOutOfMemory;
             for (std::uint64_t t = 0; t < len_i; ++t)
                 q[t] = static_cast<std::uint16_t>(codes[t] * sig2);
             for (std::uint64_t t = 0; t < len_k; ++t)
                 q[len_i + t] = static_cast<std::uint16_t>(codes[len_i + t]);
             for (std::size_t t = 0; t < n_scores; ++t) tab_int[t] = scaled_score(tab[t], *plan);
-            std::fill(tab_small, tab_small + 64, std::int16_t{0});
-            if (cell_type == CellType::Int16 && n_scores <= 64) {
-                for (std::size_t t = 0; t < n_scores; ++t)
-                    tab_small[t] = static_cast<std::int16_t>(tab_int[t]);
-            }
+            in.small_chunks = cell_type == CellType::Int16
+                                  ? pairwise::small_table(tab_int, n_scores, tab_small)
+                                  : 0;
             in.q1 = q;
             in.q2r = q + len_i;
             in.tab_int = tab_int;
-            in.tab_small = cell_type == CellType::Int16 && n_scores <= 64 ? tab_small : nullptr;
+            in.tab_small = in.small_chunks > 0 ? tab_small : nullptr;
             in.unreachable = plan->unreachable;
         }
     }

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <initializer_list>
 
+#include "pairwise/kernel.hpp"
+
 namespace vorn::pairwise {
 
 namespace {
@@ -84,6 +86,14 @@ std::optional<IntegerPlan> plan_integer_fill(const double* pair_scores, std::siz
     if (top > highest - step || -depth - 5 * step <= lowest) return std::nullopt;
     return IntegerPlan{shift, static_cast<std::int32_t>(lowest + 2 * step),
                        static_cast<std::int32_t>(-depth)};
+}
+
+int small_table(const std::int32_t* scaled, std::size_t count, std::int16_t* out) {
+    if (count > kSmallTable) return 0;
+    const std::size_t chunks = (count + 63) / 64;
+    std::fill(out, out + chunks * 64, std::int16_t{0});
+    for (std::size_t t = 0; t < count; ++t) out[t] = static_cast<std::int16_t>(scaled[t]);
+    return static_cast<int>(chunks);
 }
 
 }  // namespace vorn::pairwise

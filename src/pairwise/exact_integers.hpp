@@ -61,4 +61,9 @@ inline std::int32_t scaled_score(double value, const IntegerPlan& plan) noexcept
     return static_cast<std::int32_t>(value * static_cast<double>(std::int64_t{1} << plan.shift));
 }
 
+// The 16-bit fills' permute table: the scaled scores in blocks of 64, zero-padded, into
+// `out` (room for kSmallTable entries); returns the number of blocks, 0 (nothing written)
+// when there are more than kSmallTable scores.
+int small_table(const std::int32_t* scaled, std::size_t count, std::int16_t* out);
+
 }  // namespace vorn::pairwise

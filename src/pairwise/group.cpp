@@ -85,7 +85,7 @@ bool run(const std::string_view* seq1, const std::string_view* seq2, std::size_t
     const std::uint64_t col_entries = static_cast<std::uint64_t>((cols + 1) * w);
     std::uint16_t* codes = ws.codes.reserve(row_entries + col_entries);
     std::int32_t* tab_int = ws.tab_int.reserve(n_scores);
-    std::int16_t* tab_small = ws.tab_small.reserve(64);
+    std::int16_t* tab_small = ws.tab_small.reserve(pairwise::kSmallTable);
     std::uint8_t* pointers =
         ws.pointers.reserve(row_entries * static_cast<std::uint64_t>(cols + 1));
     T* terms = cs.terms.reserve(3 * (row_entries + col_entries));
@@ -116,12 +116,8 @@ bool run(const std::string_view* seq1, const std::string_view* seq2, std::size_t
         }
     }
     for (std::size_t t = 0; t < n_scores; ++t) tab_int[t] = pairwise::scaled_score(tab[t], plan);
-    std::fill(tab_small, tab_small + 64, std::int16_t{0});
-    const bool small = std::is_same_v<T, std::int16_t> && n_scores <= 64;
-    if (small) {
-        for (std::size_t t = 0; t < n_scores; ++t)
-            tab_small[t] = static_cast<std::int16_t>(tab_int[t]);
-    }
+    const int small_chunks =
+        std::is_same_v<T, std::int16_t> ? pairwise::small_table(tab_int, n_scores, tab_small) : 0;
     const T o = static_cast<T>(pairwise::scaled_score(gaps.open_eff, plan));
     const T e = static_cast<T>(pairwise::scaled_score(gaps.extend, plan));
     const T c = static_cast<T>(pairwise::scaled_score(gaps.close, plan));
@@ -154,7 +150,8 @@ bool run(const std::string_view* seq1, const std::string_view* seq2, std::size_t
     in.q1 = q1;
     in.q2 = q2;
     in.tab_int = tab_int;
-    in.tab_small = small ? tab_small : nullptr;
+    in.tab_small = small_chunks > 0 ? tab_small : nullptr;
+    in.small_chunks = small_chunks;
     in.ox = ox, in.ex = ex, in.cx = cx;
     in.oy = oy, in.ey = ey, in.cy = cy;
     in.unreachable = static_cast<T>(plan.unreachable);

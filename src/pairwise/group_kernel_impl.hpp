@@ -38,6 +38,7 @@ void fill_rows(const GroupInput<T>& in) {
     FillInput lookup_input{};
     lookup_input.tab_int = in.tab_int;
     lookup_input.tab_small = in.tab_small;
+    lookup_input.small_chunks = in.small_chunks;
     // Local copies, which the stores below cannot be taken to change.
     const std::uint16_t* const q2 = in.q2;
     const T *const oy_j = in.oy, *const ey_j = in.ey, *const cy_j = in.cy;

@@ -4,6 +4,7 @@
 // choice never changes a bit.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "common/interruption.hpp"
@@ -20,6 +21,9 @@ inline constexpr int kShiftMatch = 0, kShiftGap1 = 2, kShiftGap2 = 4;
 // per-index array and diagonal carries this much slack past its end, and the pointer
 // bytes too.
 inline constexpr int kLanes = 32;
+
+// The most pair scores (sigma1 * sigma2) a 16-bit fill looks up by permutes.
+inline constexpr std::size_t kSmallTable = 512;
 
 // Entries every per-index array and stored diagonal has beyond its cells: index -1 before
 // the first, the -inf sentinel (or index m + 1 of arrays by k) past the last, and one spare.
@@ -52,12 +56,14 @@ struct FillInput {
     const double *l2_k, *l2p_k, *r2_k;  // by k: L2(j), L2(j + 1), R2(j)
     // The integer fills: every score above times 2^shift, a whole number (see
     // exact_integers.hpp), the gap terms as the cell type, the pair scores as 32-bit
-    // integers indexed by q1[i] + q2r[k], and the same 16-bit scores in a table of 64
-    // entries when sigma1 * sigma2 <= 64 (null otherwise).
+    // integers indexed by q1[i] + q2r[k], and for 16-bit cells the same scores in
+    // small_chunks blocks of 64 (zero-padded; null and 0 when there are too many), which
+    // vector permutes look up faster than gathers.
     const std::uint16_t* q1;   // by i: code of s1[i-1] times sigma2
     const std::uint16_t* q2r;  // by k: code of s2[j-1]
     const std::int32_t* tab_int;
     const std::int16_t* tab_small;
+    int small_chunks;
     GapTerms<std::int32_t> gaps32;
     GapTerms<std::int16_t> gaps16;
     std::int32_t unreachable;  // the integer fills' stand-in for -inf

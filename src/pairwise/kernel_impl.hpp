@@ -82,11 +82,19 @@ inline typename Lanes<T>::V lookup(const FillInput& in, typename Lanes<T>::U16 i
 #if defined(__AVX512BW__) && KERNEL_LANES == 8
     if constexpr (sizeof(T) == 2) {
         if (in.tab_small) {
+            // Entries 64c .. 64c + 63 from block c; blocks past the index's are not taken.
             __m512i ix, lo, hi;
             std::memcpy(&ix, &index, sizeof ix);
             std::memcpy(&lo, in.tab_small, sizeof lo);
             std::memcpy(&hi, in.tab_small + 32, sizeof hi);
-            const __m512i r = _mm512_permutex2var_epi16(lo, ix, hi);
+            __m512i r = _mm512_permutex2var_epi16(lo, ix, hi);
+            for (int c = 1; c < in.small_chunks; ++c) {
+                std::memcpy(&lo, in.tab_small + 64 * c, sizeof lo);
+                std::memcpy(&hi, in.tab_small + 64 * c + 32, sizeof hi);
+                const __mmask32 in_block =
+                    _mm512_cmpge_epu16_mask(ix, _mm512_set1_epi16(static_cast<short>(64 * c)));
+                r = _mm512_mask_mov_epi16(r, in_block, _mm512_permutex2var_epi16(lo, ix, hi));
+            }
             std::memcpy(&v, &r, sizeof v);
             return v;
         }
