@@ -23,6 +23,7 @@ constexpr const char* kTracebackVariable = "VORN_RUST_NATIVE_TRACEBACK";
 constexpr const char* kIntervalVariable = "VORN_RUST_NATIVE_CHECKPOINT_INTERVAL";
 constexpr const char* kCellTypeVariable = "VORN_RUST_NATIVE_CELL_TYPE";
 constexpr const char* kGroupsVariable = "VORN_RUST_NATIVE_PAIR_GROUPS";
+constexpr const char* kBandVariable = "VORN_RUST_NATIVE_BAND_ROWS";
 
 // "double", "int32" or "int16" forces what the pairwise fill computes in; anything else
 // leaves the choice to the engine.
@@ -40,8 +41,17 @@ void read_pair_groups(AlignmentOptions* options) {
     if (groups && std::strcmp(groups, "off") == 0) options->group_pairs = false;
 }
 
+// A positive whole number, or 0 for anything else.
+long long positive_number(const char* text) {
+    if (!text) return 0;
+    char* end = nullptr;
+    const long long value = std::strtoll(text, &end, 10);
+    return end != text && *end == '\0' && value > 0 ? value : 0;
+}
+
 // "full" or "checkpoint" forces the pairwise traceback path; anything else leaves the
-// choice to the engine. A positive integer k sets the checkpointed path's block length.
+// choice to the engine. A positive integer k sets the checkpointed path's block length, and
+// another the rows of each band of the pairwise fill.
 void read_traceback_switches(AlignmentOptions* options) {
     const char* path = std::getenv(kTracebackVariable);
     if (path && std::strcmp(path, "full") == 0) {
@@ -49,11 +59,8 @@ void read_traceback_switches(AlignmentOptions* options) {
     } else if (path && std::strcmp(path, "checkpoint") == 0) {
         options->traceback = TracebackPath::Checkpoint;
     }
-    if (const char* k = std::getenv(kIntervalVariable)) {
-        char* end = nullptr;
-        const long long value = std::strtoll(k, &end, 10);
-        if (end != k && *end == '\0' && value > 0) options->checkpoint_interval = value;
-    }
+    options->checkpoint_interval = positive_number(std::getenv(kIntervalVariable));
+    options->band_rows = positive_number(std::getenv(kBandVariable));
 }
 
 // "seq1", "seq2" or "seq3": the string the three-way fill runs outermost; -1 otherwise.

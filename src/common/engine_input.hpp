@@ -51,6 +51,7 @@ struct AlignmentOptions {
     std::int64_t checkpoint_interval = 0;      // diagonals per block; 0 picks one from the lengths
     CellType cell_type = CellType::Automatic;  // pairwise only; a forced integer type that
                                                // cannot compute a call exactly is an error
+    std::int64_t band_rows = 0;                // pairwise: rows per band of the fill; 0 picks them
     bool group_pairs = true;  // batch only: align short pairs side by side, one per lane
 };
 

@@ -34,6 +34,7 @@ struct CellStorage {
     Scratch<T> diagonals;
     Scratch<T> checkpoints;
     Scratch<T> by_i, by_k;
+    Scratch<T> border;  // the rows between bands
 };
 
 struct PairwiseWorkspace::Storage {
@@ -89,6 +90,9 @@ Fills pick_fills() {
 Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2,
                                const ScoreTable& table, const AlignmentOptions& options,
                                PairwiseWorkspace& workspace, Interruption& interruption);
+
+// A band of rows holds this many bytes of one state's diagonal.
+constexpr std::size_t kBandBytes = 32768;
 
 // Below this many bytes of pointers the whole grid is taken without asking how much memory
 // is left (the question costs more than such a call); a failed allocation still falls back.
@@ -202,10 +206,11 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2,
         sum_bytes({block_bytes, times(checkpoint_doubles, sizeof(double))});
     // Everything else the call holds: the score diagonals, the per-index terms and codes,
     // the diagonal offsets, the working copies and the two result strings, and some room.
-    const std::uint64_t other =
-        sum_bytes({times(9 * room + 3 * len_i + 3 * len_k, sizeof(double)),
-                   times(len_i + len_k, sizeof(std::uint32_t)),
-                   times(n_diagonals + 1, sizeof(std::uint64_t) + 3), std::uint64_t{16} << 20});
+    const std::uint64_t other = sum_bytes(
+        {times(9 * room + 3 * len_i + 3 * len_k, sizeof(double)),
+         times(len_i + len_k, sizeof(std::uint32_t)),
+         times(n_diagonals + 1, sizeof(std::uint64_t) + 3),
+         times(6 * (static_cast<std::uint64_t>(m) + 1), sizeof(double)), std::uint64_t{16} << 20});
     const std::uint64_t full_need = sum_bytes({full_bytes, other});
     const std::uint64_t checkpoint_need = sum_bytes({checkpoint_bytes, other});
     bool checkpointed = options.traceback == TracebackPath::Checkpoint;
@@ -423,6 +428,7 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2,
             none = static_cast<T>(plan->unreachable);
         }
         FillState<T> st{};
+        const pairwise::Band<T> whole{0, n, {}, {}};
         auto start_state = [&] {
             std::fill(diagonals, diagonals + 9 * room, none);
             for (int t = 0; t < 9; ++t)
@@ -440,14 +446,44 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2,
         };
         auto fill_block = [&](std::int64_t b) {
             in.pointer_origin = offsets[b * interval + 1];
-            fill(in, st, std::min((b + 1) * interval, last_d));
+            fill(in, st, std::min((b + 1) * interval, last_d), whole);
         };
         start_state();
         std::int64_t block_first = 0;  // the first diagonal whose pointers are at hand
         if (!checkpointed) {
             pointers[0] = static_cast<std::uint8_t>((kUnset2 << pairwise::kShiftGap1) |
                                                     (kUnset2 << pairwise::kShiftGap2));
-            fill(in, st, last_d);
+            // A long seq1 is filled in bands of rows, each band's diagonals short enough
+            // to stay in the fastest caches; every cell is computed exactly as in one sweep.
+            const std::int64_t rows = options.band_rows > 0
+                                          ? options.band_rows
+                                          : static_cast<std::int64_t>(kBandBytes / sizeof(T));
+            if (n < 2 * rows && options.band_rows == 0) {
+                fill(in, st, last_d, whole);
+            } else {
+                const std::uint64_t width = static_cast<std::uint64_t>(m) + 1;
+                T* border = cs.border.reserve(6 * width);
+                if (!border) return kOutOfMemory;
+                for (std::int64_t first = 0; first <= n; first += rows) {
+                    pairwise::Band<T> band{first, std::min(first + rows - 1, n), {}, {}};
+                    T* above = border + (first / rows % 2) * 3 * width;
+                    T* below = border + (first / rows % 2 == 0 ? 3 : 0) * width;
+                    for (int t = 0; t < 3; ++t) {
+                        if (first > 0) band.above[t] = above + t * width;
+                        if (band.last < n) band.below[t] = below + t * width;
+                    }
+                    if (band.last == 0 && band.below[0]) {  // row 0 is the start cell alone
+                        band.below[0][0] = T{0};
+                        band.below[1][0] = band.below[2][0] = none;
+                    }
+                    if (first > 0) {  // diagonal first - 1 has no rows in the band
+                        std::fill(diagonals, diagonals + 9 * room, none);
+                        st.d = first - 1;
+                    }
+                    fill(in, st, std::min(band.last + m, last_d), band);
+                    if (interruption.stopped()) return kInterrupted;
+                }
+            }
             if (interruption.stopped()) return kInterrupted;
         } else {
             for (std::int64_t b = 0; b < n_blocks; ++b) {

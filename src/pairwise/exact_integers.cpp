@@ -74,10 +74,15 @@ std::optional<IntegerPlan> plan_integer_fill(const double* pair_scores, std::siz
     const std::int64_t shorter = std::min(n, m), longer = std::max(n, m);
     const std::int64_t top =
         mul_add(shorter, std::max<std::int64_t>(match_hi, 0), mul_add(n + m, gap_hi, 0));
+    // The path of the lower bound has min(i, j) Match columns and |i - j| + 2 gap columns,
+    // most at max(i, j) * b over the grid's corners.
+    const std::int64_t a = std::max<std::int64_t>(-s_min, 0), b = -std::min<std::int64_t>(e, 0);
+    const std::int64_t along = mul_add(longer, b, 0);
+    const std::int64_t across = mul_add(shorter, a, mul_add(longer - shorter, b, 0));
+    if (top < 0 || along < 0 || across < 0) return std::nullopt;
     const std::int64_t depth =
-        mul_add(shorter, std::max<std::int64_t>(-match_lo, 0),
-                mul_add(longer + 2, -std::min<std::int64_t>(e, 0), -2 * opening_lo));
-    if (top < 0 || depth < 0) return std::nullopt;
+        mul_add(2, b - opening_lo - std::min<std::int64_t>(c, 0), std::max(along, across));
+    if (depth < 0) return std::nullopt;
 
     const std::int64_t lowest = type == CellType::Int16 ? -32768 : -2147483648LL;
     const std::int64_t highest = -lowest - 1;

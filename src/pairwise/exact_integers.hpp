@@ -23,10 +23,14 @@
 // Bounds on the reachable values (S = pair scores, o, e, c = gap_open_eff, gap_extend,
 // gap_close, all scaled; a step adds a pair score, possibly with c, or a gap term from
 // {0, o, e, c, o + c}): a path has at most min(n, m) Match columns and n + m columns,
-// so no value exceeds min(n, m) * max(S, S + c, 0) + (n + m) * max(gap steps); and every
-// reachable state of cell (i, j) is reached by a path of at most min(i, j) Match
-// columns and |i - j| + 2 gap columns in at most two gaps, so no value is below
-// -(min(n, m) * |min(S, S + c, 0)| + 2 * |min(o, c, o + c, 0)| + (max(n, m) + 2) * |min(e, 0)|).
+// so no value exceeds min(n, m) * max(S, S + c, 0) + (n + m) * max(gap steps). Each
+// reachable state of cell (i, j) is reached by a path of min(i, j) or fewer Match columns
+// and |i - j| + 2 or fewer gap columns in at most two gaps (so at most two openings and
+// two closings), so no value is below
+//   -(max over the grid of min(i, j) * |min(S, 0)| + (|i - j| + 2) * |min(e, 0)|)
+//     - 2 * |min(o, c, o + c, 0)| - 2 * |min(c, 0)|,
+// the maximum lying at a corner: max(n, m) * |min(e, 0)| or
+// min(n, m) * |min(S, 0)| + (max(n, m) - min(n, m)) * |min(e, 0)|, plus the 2 columns.
 #pragma once
 
 #include <cstddef>

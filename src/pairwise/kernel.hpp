@@ -96,17 +96,31 @@ struct FillState {
     std::int64_t d;  // the last diagonal filled (its scores are diag[3..5])
 };
 
-// Fills diagonals state.d + 1 to last from the state, writing their pointer bytes, and
-// leaves the state at diagonal `last`; returns early, the state then unusable, when
-// the interruption asks to stop.
+// The rows a fill computes: first..last of every diagonal (0..n: the whole grid). A band
+// that starts below row 0 reads row first - 1 from `above` (M, X, Y by column j), where
+// the band above it left them in its `below`; null for none.
 template <class T>
-using FillFn = void (*)(const FillInput&, FillState<T>& state, std::int64_t last);
+struct Band {
+    std::int64_t first, last;
+    const T* above[3];
+    T* below[3];
+};
 
-#define VORN_PAIRWISE_FILLS                                                         \
-    void fill_plain(const FillInput&, FillState<double>&, std::int64_t last);       \
-    void fill_scaled(const FillInput&, FillState<double>&, std::int64_t last);      \
-    void fill_int32(const FillInput&, FillState<std::int32_t>&, std::int64_t last); \
-    void fill_int16(const FillInput&, FillState<std::int16_t>&, std::int64_t last);
+// Fills diagonals state.d + 1 to last from the state, the band's rows of each, writing
+// their pointer bytes, and leaves the state at diagonal `last`; returns early, the state
+// then unusable, when the interruption asks to stop. The diagonals of a band are stored
+// from its first row on (cell i of diagonal d at index i - max(first_row(d), first)).
+template <class T>
+using FillFn = void (*)(const FillInput&, FillState<T>& state, std::int64_t last,
+                        const Band<T>& band);
+
+#define VORN_PAIRWISE_FILLS                                                                    \
+    void fill_plain(const FillInput&, FillState<double>&, std::int64_t, const Band<double>&);  \
+    void fill_scaled(const FillInput&, FillState<double>&, std::int64_t, const Band<double>&); \
+    void fill_int32(const FillInput&, FillState<std::int32_t>&, std::int64_t,                  \
+                    const Band<std::int32_t>&);                                                \
+    void fill_int16(const FillInput&, FillState<std::int16_t>&, std::int64_t,                  \
+                    const Band<std::int16_t>&);
 namespace kernel_generic {
 VORN_PAIRWISE_FILLS
 }  // namespace kernel_generic

@@ -25,6 +25,7 @@
 // double, int32 or int16 in 512 bits); a diagonal is processed in whole vectors, and
 // lanes past its end compute values that are never read (every array carries kLanes
 // entries of slack).
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -216,7 +217,7 @@ inline Best<T> best_of(typename Lanes<T>::V c0, typename Lanes<T>::V c1, typenam
 }
 
 template <class T, bool Scaled>
-void fill(const FillInput& in, FillState<T>& state, std::int64_t last) {
+void fill(const FillInput& in, FillState<T>& state, std::int64_t last, const Band<T>& band) {
     using V = typename Lanes<T>::V;
     using Mask = typename Lanes<T>::Mask;
     constexpr int kCells = sizeof(V) / sizeof(T);
@@ -248,16 +249,30 @@ void fill(const FillInput& in, FillState<T>& state, std::int64_t last) {
     // to kCells - 1 entries past hi: into the slack of the score arrays, then covered by
     // the sentinel, and into the first pointer bytes of diagonal d + 1 (or the slack after
     // the buffer), which are written later in full, so the spilled bytes are never read.
+    // The pointer bytes past a diagonal's last cell are not written: in a band they may
+    // belong to a band filled before.
     static_assert(kCells <= kLanes, "a vector past a diagonal's end must stay in its slack");
     for (std::int64_t d = state.d + 1; d <= last; ++d) {
-        const std::int64_t lo = first_row(d, m);
-        const std::int64_t hi = d < n ? d : n;
+        // The band's rows of diagonal d: lo..hi.
+        const auto band_first_row = [&](std::int64_t dd) {
+            const std::int64_t r = first_row(dd, m);
+            return r > band.first ? r : band.first;
+        };
+        const std::int64_t lo = band_first_row(d);
+        const std::int64_t hi = std::min({d, n, band.last});
         const std::int64_t kbase = m - d;  // k = m - j = kbase + i
         if (in.interruption->tick(hi - lo + 1)) return;
         // Cell i of diagonal d is at index i - lo; the same row on diagonal d - 1 is
         // `up1` further, and row i - 1 on diagonal d - 2 is at `up2` - 1.
-        const std::int64_t up1 = lo - first_row(d - 1, m), up2 = lo - first_row(d - 2, m);
-        std::uint8_t* out = in.pointers + (in.offsets[d] - in.pointer_origin);
+        const std::int64_t up1 = lo - band_first_row(d - 1), up2 = lo - band_first_row(d - 2);
+        // Row band.first - 1 of diagonal d - 1, read through its index -1.
+        if (band.above[0] && d - band.first <= m) {
+            m1[-1] = band.above[0][d - band.first];
+            x1[-1] = band.above[1][d - band.first];
+            y1[-1] = band.above[2][d - band.first];
+        }
+        std::uint8_t* out =
+            in.pointers + (in.offsets[d] - in.pointer_origin) + (lo - first_row(d, m));
         for (std::int64_t i = lo; i <= hi; i += kCells) {
             const std::int64_t k = kbase + i;
             const std::int64_t at = i - lo, at1 = at + up1, at2 = at + up2 - 1;
@@ -323,11 +338,21 @@ void fill(const FillInput& in, FillState<T>& state, std::int64_t last) {
             store(y0 + at, by.value);
             const Mask packed =
                 (bm.from << kShiftMatch) | (bx.from << kShiftGap1) | (by.from << kShiftGap2);
-            store(out + at, __builtin_convertvector(packed, typename Lanes<T>::U8));
+            const auto bytes = __builtin_convertvector(packed, typename Lanes<T>::U8);
+            if (hi - i + 1 >= kCells) {
+                store(out + at, bytes);
+            } else {  // the last cells: the bytes after them may belong to another band
+                std::memcpy(out + at, &bytes, static_cast<std::size_t>(hi - i + 1));
+            }
         }
         m0[hi - lo + 1] = none;
         x0[hi - lo + 1] = none;
         y0[hi - lo + 1] = none;
+        if (band.below[0] && hi == band.last) {  // the band's last row, for the next band
+            band.below[0][d - hi] = m0[hi - lo];
+            band.below[1][d - hi] = x0[hi - lo];
+            band.below[2][d - hi] = y0[hi - lo];
+        }
         // rotate: d - 1 becomes d - 2, d becomes d - 1, the old d - 2 is reused
         T *tm = m2, *tx = x2, *ty = y2;
         m2 = m1, x2 = x1, y2 = y1;
@@ -341,17 +366,21 @@ void fill(const FillInput& in, FillState<T>& state, std::int64_t last) {
 
 }  // namespace
 
-void fill_plain(const FillInput& in, FillState<double>& state, std::int64_t last) {
-    fill<double, false>(in, state, last);
+void fill_plain(const FillInput& in, FillState<double>& state, std::int64_t last,
+                const Band<double>& band) {
+    fill<double, false>(in, state, last, band);
 }
-void fill_scaled(const FillInput& in, FillState<double>& state, std::int64_t last) {
-    fill<double, true>(in, state, last);
+void fill_scaled(const FillInput& in, FillState<double>& state, std::int64_t last,
+                 const Band<double>& band) {
+    fill<double, true>(in, state, last, band);
 }
-void fill_int32(const FillInput& in, FillState<std::int32_t>& state, std::int64_t last) {
-    fill<std::int32_t, false>(in, state, last);
+void fill_int32(const FillInput& in, FillState<std::int32_t>& state, std::int64_t last,
+                const Band<std::int32_t>& band) {
+    fill<std::int32_t, false>(in, state, last, band);
 }
-void fill_int16(const FillInput& in, FillState<std::int16_t>& state, std::int64_t last) {
-    fill<std::int16_t, false>(in, state, last);
+void fill_int16(const FillInput& in, FillState<std::int16_t>& state, std::int64_t last,
+                const Band<std::int16_t>& band) {
+    fill<std::int16_t, false>(in, state, last, band);
 }
 
 }  // namespace vorn::pairwise::KERNEL_NS
