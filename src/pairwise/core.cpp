@@ -271,8 +271,12 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2,
     }
     const std::uint32_t sig1 = std::max<std::uint32_t>(sigma1, 1),
                         sig2 = std::max<std::uint32_t>(sigma2, 1);
-    double* tab = ws.tab.reserve(static_cast<std::uint64_t>(sig1) * sig2);
+    // At least 16 entries, zero past the scores: the double fills look up tables of up to
+    // 16 scores from two vector registers.
+    const std::uint64_t n_tab = static_cast<std::uint64_t>(sig1) * sig2;
+    double* tab = ws.tab.reserve(std::max<std::uint64_t>(n_tab, 16));
     if (!tab) return kOutOfMemory;
+    std::fill(tab, tab + std::max<std::uint64_t>(n_tab, 16), 0.0);
     for (std::uint32_t a = 0; a < sig1; ++a) {
         for (std::uint32_t b = 0; b < sig2; ++b) {
             tab[a * sig2 + b] = (a < sigma1 && b < sigma2) ? table.at(bytes1[a], bytes2[b]) : 0.0;
@@ -285,6 +289,7 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2,
     in.c1 = c1;
     in.c2r = c2r;
     in.tab = tab;
+    in.tab_in_registers = n_tab <= 16;
     in.sigma2 = sig2;
     in.open_eff = gaps.open_eff;
     in.extend = gaps.extend;

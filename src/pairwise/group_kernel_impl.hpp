@@ -63,15 +63,16 @@ void fill_rows(const GroupInput<T>& in) {
             const V sub = lookup<T>(lookup_input, a + load<U16>(q2 + j * W));
             const V oy = load<V>(oy_j + j * W), ey = load<V>(ey_j + j * W);
             const V cy = load<V>(cy_j + j * W);
-            const Best<T> bm = best_of<T>(add(load<V>(prev[0] + e1), sub),
-                                          add(cx, add(load<V>(prev[1] + e1), sub)),
-                                          add(cy, add(load<V>(prev[2] + e1), sub)));
-            const Best<T> bx =
-                best_of<T>(add(load<V>(cur[0] + e1), ox), add(ex, load<V>(cur[1] + e1)),
-                           add(cy, add(ox, load<V>(cur[2] + e1))));
-            const Best<T> by =
-                best_of<T>(add(load<V>(prev[0] + e), oy), add(cx, add(oy, load<V>(prev[1] + e))),
-                           add(ey, load<V>(prev[2] + e)));
+            Best<T> bm, bx, by;
+            bm.offer(add(load<V>(prev[0] + e1), sub), 0);
+            bm.offer(add(cx, add(load<V>(prev[1] + e1), sub)), 1);
+            bm.offer(add(cy, add(load<V>(prev[2] + e1), sub)), 2);
+            bx.offer(add(load<V>(cur[0] + e1), ox), 0);
+            bx.offer(add(ex, load<V>(cur[1] + e1)), 1);
+            bx.offer(add(cy, add(ox, load<V>(cur[2] + e1))), 2);
+            by.offer(add(load<V>(prev[0] + e), oy), 0);
+            by.offer(add(cx, add(oy, load<V>(prev[1] + e))), 1);
+            by.offer(add(ey, load<V>(prev[2] + e)), 2);
             store(cur[0] + e, bm.value);
             store(cur[1] + e, bx.value);
             store(cur[2] + e, by.value);

@@ -45,6 +45,7 @@ struct FillInput {
     const std::uint32_t* c1;   // by i: code of s1[i-1] (c1[0] is padding)
     const std::uint32_t* c2r;  // by k: code of s2[j-1] (k = m is padding)
     const double* tab;         // compact pair scores, tab[c1 * sigma2 + c2]
+    bool tab_in_registers;     // at most 16 of them (tab then holds 16, zero-padded)
     std::uint32_t sigma2;
     double open_eff, extend, close;
     bool seq1_left_free, seq1_right_free, seq2_left_free, seq2_right_free;

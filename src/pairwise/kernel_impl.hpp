@@ -49,15 +49,28 @@ static_assert(kWidth <= kLanes);
 inline VecD one_if_zero(VecD x) { return x == splat(0.0) ? splat(1.0) : x; }
 
 // tab[index] for every lane.
-inline VecD gather(const double* tab, VecI32 index) {
+inline VecD gather(const double* tab, VecI32 index, bool in_registers) {
 #if defined(__AVX512F__) && KERNEL_LANES == 8
     __m256i ix;
     std::memcpy(&ix, &index, sizeof ix);
+    if (in_registers) {  // 16 entries: a permute of two registers instead of a gather
+        __m512d lo, hi;
+        std::memcpy(&lo, tab, sizeof lo);
+        std::memcpy(&hi, tab + 8, sizeof hi);
+        const VecI wide = __builtin_convertvector(index, VecI);
+        __m512i ix64;
+        std::memcpy(&ix64, &wide, sizeof ix64);
+        const __m512d r = _mm512_permutex2var_pd(lo, ix64, hi);
+        VecD v;
+        std::memcpy(&v, &r, sizeof v);
+        return v;
+    }
     const __m512d g = _mm512_mask_i32gather_pd(_mm512_setzero_pd(), 0xFF, ix, tab, 8);
     VecD v;
     std::memcpy(&v, &g, sizeof v);
     return v;
 #elif defined(__AVX2__) && KERNEL_LANES == 4
+    (void)in_registers;
     __m128i ix;
     std::memcpy(&ix, &index, sizeof ix);
     const __m256d all = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
@@ -66,6 +79,7 @@ inline VecD gather(const double* tab, VecI32 index) {
     std::memcpy(&v, &g, sizeof v);
     return v;
 #else
+    (void)in_registers;
     VecD v;
     for (int lane = 0; lane < kWidth; ++lane) v[lane] = tab[index[lane]];
     return v;
@@ -76,7 +90,8 @@ inline VecD gather(const double* tab, VecI32 index) {
 // two registers where the processor can permute 16-bit lanes, else gathered 32 bits at
 // a time and narrowed (every score fits the cell type).
 template <class T>
-inline typename Lanes<T>::V lookup(const FillInput& in, typename Lanes<T>::U16 index) {
+[[gnu::always_inline]] inline typename Lanes<T>::V lookup(const FillInput& in,
+                                                          typename Lanes<T>::U16 index) {
     using V = typename Lanes<T>::V;
     constexpr int kCells = sizeof(V) / sizeof(T);
     V v;
@@ -142,7 +157,7 @@ inline typename Lanes<T>::V lookup(const FillInput& in, typename Lanes<T>::U16 i
 template <class V>
 using Element = std::remove_cvref_t<decltype(V{}[0])>;
 template <class V>
-inline V add(V a, V b) {
+[[gnu::always_inline]] inline V add(V a, V b) {
     if constexpr (std::is_floating_point_v<Element<V>>) {
         return a + b;
     } else {
@@ -158,13 +173,23 @@ inline V broadcast(S x) {
     return V{} + static_cast<Element<V>>(x);
 }
 
-// The value of a state that cannot be reached: -inf for doubles, the stand-in for integers.
+// The value of a state that cannot be reached, and the start of every best-so-far: -inf
+// for doubles; for integers the stand-in, and the type's lowest value below it.
 template <class T>
 inline T unreachable(const FillInput& in) {
     if constexpr (std::is_same_v<T, double>) {
         return kNegInf;
     } else {
         return static_cast<T>(in.unreachable);
+    }
+}
+
+template <class T>
+inline T lowest() {
+    if constexpr (std::is_same_v<T, double>) {
+        return kNegInf;
+    } else {
+        return std::numeric_limits<T>::min();
     }
 }
 
@@ -179,42 +204,26 @@ inline const GapTerms<T>& gap_terms(const FillInput& in) {
     }
 }
 
-// The best of a state's three candidates, taken in order, and which one it is: a later
-// candidate replaces an earlier only when strictly greater, so ties keep the earlier
-// (lower) state, and a candidate at -inf or NaN never counts. Integers have neither, so
-// there the best is the maximum and its state the first candidate equal to it (the same
-// outcome, with a shorter dependency chain); only an unreachable state, whose pointer is
-// never read, may then name a state where the doubles name none.
+// A best-so-far per lane: replaced only by a strictly greater value, so ties keep the
+// earlier (lower) state and -inf or NaN never count. Integers have neither, so there the
+// new value is the maximum (one instruction on the dependency chain) and the comparison
+// only decides the state.
 template <class T>
 struct Best {
     using V = typename Lanes<T>::V;
     using Mask = typename Lanes<T>::Mask;
-    V value;
-    Mask from;
-};
-template <class T>
-inline Best<T> best_of(typename Lanes<T>::V c0, typename Lanes<T>::V c1, typename Lanes<T>::V c2) {
-    using V = typename Lanes<T>::V;
-    using Mask = typename Lanes<T>::Mask;
-    if constexpr (std::is_same_v<T, double>) {
-        V value = broadcast<V>(kNegInf);
-        Mask from = broadcast<Mask>(kUnset2);
-        const V candidates[3] = {c0, c1, c2};
-        for (int state = 0; state < 3; ++state) {
-            const Mask better = candidates[state] > value;
-            value = better ? candidates[state] : value;
-            from = better ? broadcast<Mask>(state) : from;
+    V value = broadcast<V>(lowest<T>());
+    Mask from = broadcast<Mask>(kUnset2);
+    [[gnu::always_inline]] void offer(V candidate, int state) {
+        const Mask better = candidate > value;
+        if constexpr (std::is_same_v<T, double>) {
+            value = better ? candidate : value;
+        } else {
+            value = candidate > value ? candidate : value;
         }
-        return {value, from};
-    } else {
-        const V first = c0 > c2 ? c0 : c2;
-        const V value = first > c1 ? first : c1;
-        const Mask from = c0 == value   ? broadcast<Mask>(0)
-                          : c1 == value ? broadcast<Mask>(1)
-                                        : broadcast<Mask>(2);
-        return {value, from};
+        from = better ? broadcast<Mask>(state) : from;
     }
-}
+};
 
 template <class T, bool Scaled>
 void fill(const FillInput& in, FillState<T>& state, std::int64_t last, const Band<T>& band) {
@@ -249,8 +258,8 @@ void fill(const FillInput& in, FillState<T>& state, std::int64_t last, const Ban
     // to kCells - 1 entries past hi: into the slack of the score arrays, then covered by
     // the sentinel, and into the first pointer bytes of diagonal d + 1 (or the slack after
     // the buffer), which are written later in full, so the spilled bytes are never read.
-    // The pointer bytes past a diagonal's last cell are not written: in a band they may
-    // belong to a band filled before.
+    // Below the first band, the pointer bytes past a diagonal's last cell are not written:
+    // they may belong to a band filled before.
     static_assert(kCells <= kLanes, "a vector past a diagonal's end must stay in its slack");
     for (std::int64_t d = state.d + 1; d <= last; ++d) {
         // The band's rows of diagonal d: lo..hi.
@@ -279,7 +288,7 @@ void fill(const FillInput& in, FillState<T>& state, std::int64_t last, const Ban
             V sub, cx_m, cy_m, ox, ex, cy_x, oy, ey, cx_y;
             if constexpr (Scaled) {
                 const VecU32 index = load<VecU32>(in.c1 + i) * sigma2 + load<VecU32>(in.c2r + k);
-                sub = gather(in.tab, reinterpret_cast<const VecI32&>(index));
+                sub = gather(in.tab, reinterpret_cast<const VecI32&>(index), in.tab_in_registers);
                 const VecI iv = splat_i(i) + lane, jv = splat_i(d - i) - lane;
                 const VecI free_x = ((iv == zero_i) & l1f) | ((iv == n_i) & r1f);
                 const VecI free_y = ((jv == zero_i) & l2f) | ((jv == m_i) & r2f);
@@ -311,7 +320,8 @@ void fill(const FillInput& in, FillState<T>& state, std::int64_t last, const Ban
                 if constexpr (std::is_same_v<T, double>) {
                     const VecU32 index =
                         load<VecU32>(in.c1 + i) * sigma2 + load<VecU32>(in.c2r + k);
-                    sub = gather(in.tab, reinterpret_cast<const VecI32&>(index));
+                    sub =
+                        gather(in.tab, reinterpret_cast<const VecI32&>(index), in.tab_in_registers);
                 } else {
                     using U16 = typename Lanes<T>::U16;
                     sub = lookup<T>(in, load<U16>(in.q1 + i) + load<U16>(in.q2r + k));
@@ -328,20 +338,25 @@ void fill(const FillInput& in, FillState<T>& state, std::int64_t last, const Ban
             const V pm1 = load<V>(m1 + at1), px1 = load<V>(x1 + at1), py1 = load<V>(y1 + at1);
             const V pm1u = load<V>(m1 + at1 - 1), px1u = load<V>(x1 + at1 - 1);
             const V py1u = load<V>(y1 + at1 - 1);
-            const Best<T> bm =
-                best_of<T>(add(load<V>(m2 + at2), sub), add(cx_m, add(load<V>(x2 + at2), sub)),
-                           add(cy_m, add(load<V>(y2 + at2), sub)));
-            const Best<T> bx = best_of<T>(add(pm1, ox), add(ex, px1), add(cy_x, add(ox, py1)));
-            const Best<T> by = best_of<T>(add(pm1u, oy), add(cx_y, add(oy, px1u)), add(ey, py1u));
+            Best<T> bm, bx, by;
+            bm.offer(add(load<V>(m2 + at2), sub), 0);
+            bm.offer(add(cx_m, add(load<V>(x2 + at2), sub)), 1);
+            bm.offer(add(cy_m, add(load<V>(y2 + at2), sub)), 2);
+            bx.offer(add(pm1, ox), 0);
+            bx.offer(add(ex, px1), 1);
+            bx.offer(add(cy_x, add(ox, py1)), 2);
+            by.offer(add(pm1u, oy), 0);
+            by.offer(add(cx_y, add(oy, px1u)), 1);
+            by.offer(add(ey, py1u), 2);
             store(m0 + at, bm.value);
             store(x0 + at, bx.value);
             store(y0 + at, by.value);
             const Mask packed =
                 (bm.from << kShiftMatch) | (bx.from << kShiftGap1) | (by.from << kShiftGap2);
             const auto bytes = __builtin_convertvector(packed, typename Lanes<T>::U8);
-            if (hi - i + 1 >= kCells) {
+            if (band.first == 0 || hi - i + 1 >= kCells) {
                 store(out + at, bytes);
-            } else {  // the last cells: the bytes after them may belong to another band
+            } else {  // the last cells: the bytes after them may belong to a band filled before
                 std::memcpy(out + at, &bytes, static_cast<std::size_t>(hi - i + 1));
             }
         }
