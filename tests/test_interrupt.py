@@ -50,6 +50,7 @@ CHILD = textwrap.dedent(
         return result, time.perf_counter() - start
 
     expected, full = timed()
+    full = min(full, timed()[1])  # the first call also maps its memory in
     fire = full / 10
     report = {"full": full}
 

@@ -29,7 +29,7 @@ struct GroupInput {
     std::uint8_t* pointers;  // [(i * (cols + 1) + j) * W + l], as in the pairwise fill
     const std::int64_t *lane_n, *lane_m;  // each lane's own lengths
     T* ends;                              // [l * 3 + state]: the states at (lane_n, lane_m)
-    Interruption* interruption;           // ticked once per row
+    Interruption* interruption;           // ticked once per row, for every lane
 };
 
 // Lanes of one vector for cells of type T in each build.
