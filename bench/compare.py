@@ -15,6 +15,8 @@ import os
 import subprocess
 import sys
 
+HERE = os.path.dirname(os.path.abspath(__file__))
+
 CHILD = r"""
 import json, os, random, sys, time
 import vorn_rust_native as vrn
@@ -24,32 +26,8 @@ def text(n, letters="ACGT"):
     return "".join(rng.choice(letters) for _ in range(n))
 M = {a: {b: (1.0 if a == b else -1.0) for b in "ACGT"} for a in "ACGT"}
 INEXACT = {a: {b: (1.1 if a == b else -0.9) for b in "ACGT"} for a in "ACGT"}
-# BLOSUM62 over the 20 amino acids, its lower triangle row by row.
-AMINO = "ARNDCQEGHILKMFPSTWYV"
-TRIANGLE = '''4
--1 5
--2 0 6
--2 -2 1 6
-0 -3 -3 -3 9
--1 1 0 0 -3 5
--1 0 0 2 -4 2 5
-0 -2 0 -1 -3 -2 -2 6
--2 0 1 -1 -3 0 0 -2 8
--1 -3 -3 -3 -1 -3 -3 -4 -3 4
--1 -2 -3 -4 -1 -2 -3 -4 -3 2 4
--1 2 0 -1 -3 1 1 -2 -1 -3 -2 5
--1 -1 -2 -3 -1 0 -2 -3 -2 1 2 -1 5
--2 -3 -3 -3 -2 -3 -3 -3 -1 0 0 -3 0 6
--1 -2 -2 -1 -3 -1 -1 -2 -2 -3 -3 -1 -2 -4 7
-1 -1 1 0 -1 0 0 0 -1 -2 -2 0 -1 -2 -1 4
-0 -1 0 -1 -1 -1 -1 -2 -2 -1 -1 -1 -1 -2 -1 1 5
--3 -3 -4 -4 -2 -2 -3 -2 -2 -3 -2 -3 -1 1 -4 -3 -2 11
--2 -2 -2 -3 -2 -1 -2 -3 2 -1 -1 -2 -1 3 -3 -2 -2 2 7
-0 -3 -3 -3 -1 -2 -2 -3 -3 3 1 -2 1 -1 -2 -2 0 -3 -1 4'''
-BLOSUM62 = {a: {} for a in AMINO}
-for r, line in enumerate(TRIANGLE.splitlines()):
-    for c, v in enumerate(line.split()):
-        BLOSUM62[AMINO[r]][AMINO[c]] = BLOSUM62[AMINO[c]][AMINO[r]] = float(v)
+sys.path.insert(0, sys.argv[2])
+from blosum62 import AMINO, BLOSUM62
 clock = time.process_time
 if work[0] == "pairwise":
     n = int(work[1])
@@ -92,8 +70,8 @@ WORKLOADS = ["pairwise 1000", "pairwise 4000", "pairwise 8000", "pairwise 20000"
 
 def measure(path, work):
     env = dict(os.environ, PYTHONPATH=path)
-    done = subprocess.run([sys.executable, "-c", CHILD, work], env=env, capture_output=True, text=True,
-                          check=True)
+    done = subprocess.run([sys.executable, "-c", CHILD, work, HERE], env=env, capture_output=True,
+                          text=True, check=True)
     return json.loads(done.stdout)["seconds"]
 
 

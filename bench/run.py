@@ -28,6 +28,7 @@ import time
 import timeit
 
 import vorn_rust_native as vrn
+from blosum62 import AMINO, BLOSUM62
 
 try:
     from Bio.Align import PairwiseAligner
@@ -40,6 +41,8 @@ except ImportError:
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 KERNEL_ENV = "VORN_RUST_NATIVE_KERNEL"
+CELL_ENV = "VORN_RUST_NATIVE_CELL_TYPE"
+THREADS_ENV = "VORN_RUST_NATIVE_NUM_THREADS"
 DNA = {a: {b: (2.0 if a == b else -1.0) for b in "ACGT"} for a in "ACGT"}
 SCALER = vrn.make_rust_score_scaler(1.0, 1.0)
 MASK = (1 << 64) - 1
@@ -98,19 +101,18 @@ def parasail_subject(name):
 
 
 def pairwise_subjects():
-    """name -> (function, pinned kernel or None, 'plain' or 'scaled')."""
-    subjects = {f"module (auto: {AUTO_ISA})": (vorn_plain, None, "plain"),
-                f"module +scaler (auto: {AUTO_ISA})": (vorn_scaled, None, "scaled")}
+    """name -> (function, pinned kernel or None, 'plain' or 'scaled', extra environment)."""
+    subjects = {f"module (auto: {AUTO_ISA})": (vorn_plain, None, "plain", {}),
+                f"module double cells (auto: {AUTO_ISA})": (vorn_plain, None, "plain", {CELL_ENV: "double"}),
+                f"module +scaler (auto: {AUTO_ISA})": (vorn_scaled, None, "scaled", {})}
     for isa in ISAS[:-1]:
-        subjects[f"module [{isa}]"] = (vorn_plain, isa, "plain")
-        subjects[f"module +scaler [{isa}]"] = (vorn_scaled, isa, "scaled")
+        subjects[f"module [{isa}]"] = (vorn_plain, isa, "plain", {})
+        subjects[f"module +scaler [{isa}]"] = (vorn_scaled, isa, "scaled", {})
     if PairwiseAligner is not None:
         aligner = bio_aligner()
-        subjects["Biopython PairwiseAligner"] = (lambda a, b: bio_align(aligner, a, b), None, "plain")
-    if parasail is not None:
-        for name in ("nw_trace_striped_32", "nw_trace_scan_32", "nw_trace_diag_32"):
-            if hasattr(parasail, name):
-                subjects[f"parasail {name}"] = (parasail_subject(name), None, "plain")
+        subjects["Biopython PairwiseAligner"] = (lambda a, b: bio_align(aligner, a, b), None, "plain", {})
+    for name in PARASAIL_TRACE:
+        subjects[f"parasail {name}"] = (parasail_subject(name), None, "plain", {})
     return subjects
 
 
@@ -136,16 +138,23 @@ AUTO_ISA = ISAS[-1]
 
 
 @contextlib.contextmanager
-def kernel(isa):
-    old = os.environ.pop(KERNEL_ENV, None)
-    if isa:
-        os.environ[KERNEL_ENV] = isa
+def kernel(isa, extra=None):
+    """The kernel build pinned (None: automatic) and other switches set, for the block."""
+    values = {KERNEL_ENV: isa, **(extra or {})}
+    old = {name: os.environ.pop(name, None) for name in values}
+    os.environ.update({name: value for name, value in values.items() if value})
     try:
         yield
     finally:
-        os.environ.pop(KERNEL_ENV, None)
-        if old is not None:
-            os.environ[KERNEL_ENV] = old
+        for name, value in old.items():
+            os.environ.pop(name, None)
+            if value is not None:
+                os.environ[name] = value
+
+
+# parasail's global alignments with traceback, 16- and 32-bit (where installed).
+PARASAIL_TRACE = [name for name in (f"nw_trace_{v}_{w}" for w in (16, 32) for v in ("striped", "scan", "diag"))
+                  if parasail is not None and hasattr(parasail, name)]
 
 
 def best_time(fn, repeats, number=1):
@@ -229,14 +238,16 @@ def bench_pairwise(cfg, exes):
         a, b, cells = dna(n, n, 0), dna(n, n, 1), (n + 1) ** 2
         repeats, number = (cfg.reps, max(1, 4_000_000 // cells)) if n <= 1000 else (max(1, cfg.reps - n // 2000), 1)
         reference = {}
-        for name, (fn, isa, kind) in subjects.items():
-            with kernel(isa):
+        for name, (fn, isa, kind, extra) in subjects.items():
+            if n > 8000 and not (isa is None and kind == "plain" and name.startswith("module")):
+                continue  # the long sizes show the module's own two paths
+            with kernel(isa, extra):
                 seconds, score = best_time(lambda: fn(a, b), repeats, number)
             reference.setdefault(kind, score)
             if score != reference[kind]:
                 warn(name, f"n={n}", f"score {score!r} differs from the module's {reference[kind]!r}")
             target = ""
-            if n == 4000 and isa is None and name.startswith("module"):
+            if n == 4000 and isa is None and not extra and name.startswith("module"):
                 target = check(cells / seconds, ">=", (500e6 if kind == "plain" else 250e6),
                                "500 M" if kind == "plain" else "250 M")
             add(section, name, f"n=m={n}", mcells(cells / seconds), target)
@@ -326,7 +337,7 @@ def peak_bytes(kind, size):
 
 def bench_memory(cfg, literal_mem):
     section = "peak memory"
-    kinds = [name for name, (_, isa, _) in pairwise_subjects().items() if isa is None]
+    kinds = [name for name, (_, isa, _, extra) in pairwise_subjects().items() if isa is None and not extra]
     for n in cfg.mem_sizes + cfg.big_mem_sizes:
         cells = (n + 1) ** 2
         for kind in kinds:
@@ -346,17 +357,22 @@ def bench_batch(cfg):
     section = "batch"
     pairs = make_pairs(cfg.batch_pairs, 1)
     cells = sum((len(a) + 1) * (len(b) + 1) for a, b in pairs)
-    seconds, results = best_time(lambda: vrn.needleman_wunsch_batch(pairs, score_matrix=DNA), cfg.reps)
-    rate = len(pairs) / seconds
     setting = f"{len(pairs):,} pairs, 80-150"
-    add(section, "module needleman_wunsch_batch", setting, f"{rate:,.0f} pairs/s", check(rate, ">=", 25000, "25,000"))
-    add(section, "module needleman_wunsch_batch", setting, mcells(cells / seconds))
+    for label, extra in (("one thread", {THREADS_ENV: "1"}), ("default pool", {}),
+                         ("one thread, pairs alone", {THREADS_ENV: "1", "VORN_RUST_NATIVE_PAIR_GROUPS": "off"})):
+        with kernel(None, extra):
+            seconds, results = best_time(lambda: vrn.needleman_wunsch_batch(pairs, score_matrix=DNA), cfg.reps)
+        rate = len(pairs) / seconds
+        add(section, f"module needleman_wunsch_batch ({label})", setting, f"{rate:,.0f} pairs/s",
+            check(rate, ">=", 25000, "25,000") if not extra else "")
+        add(section, f"module needleman_wunsch_batch ({label})", setting, mcells(cells / seconds))
     if PairwiseAligner is None:
         return
     aligner = bio_aligner()
     bio_seconds, bio_scores = best_time(lambda: [bio_align(aligner, a, b) for a, b in pairs], min(cfg.reps, 2))
     bio_rate = len(pairs) / bio_seconds
     add(section, "Biopython loop (score + first alignment)", setting, f"{bio_rate:,.0f} pairs/s")
+    rate = len(pairs) / best_time(lambda: vrn.needleman_wunsch_batch(pairs, score_matrix=DNA), cfg.reps)[0]
     add(section, "module batch / Biopython loop", setting, f"{rate / bio_rate:.1f}x", check(rate / bio_rate, ">=", 5, "5x"))
     mismatches = sum(r[2] != s for r, s in zip(results, bio_scores))
     if mismatches:
@@ -428,6 +444,67 @@ def bench_three_way(cfg, exes):
             add(section, "literal layout peak memory", setting, f"{lit_rss / cells:.3f} B/cell")
 
 
+def bench_protein(cfg):
+    """BLOSUM62 on random protein: the 16-bit cells with the 20 x 20 scores looked up by permutes."""
+    section, n = "protein", cfg.protein_length
+    rng = random.Random(5)
+    a, b = ("".join(rng.choice(AMINO) for _ in range(n)) for _ in range(2))
+    cells, setting = (n + 1) ** 2, f"n=m={n}, BLOSUM62, gaps 11/1"
+    subjects = {f"module (auto: {AUTO_ISA})": {}, "module double cells": {CELL_ENV: "double"}}
+    scores = {}
+    for name, extra in subjects.items():
+        with kernel(None, extra):
+            seconds, r = best_time(lambda: vrn.needleman_wunsch(a, b, score_matrix=BLOSUM62, gap_open=-11.0,
+                                                                gap_extend=-1.0), cfg.reps)
+        scores[name] = r[2]
+        add(section, name, setting, mcells(cells / seconds))
+    for name in PARASAIL_TRACE:
+        fn = getattr(parasail, name)
+        seconds, r = best_time(lambda: fn(a, b, 11, 1, parasail.blosum62), cfg.reps)
+        add(section, f"parasail {name}", setting, mcells(cells / seconds))
+        if float(r.score) != scores[f"module (auto: {AUTO_ISA})"]:
+            warn(f"parasail {name}", setting, f"score {r.score} differs from the module's {scores[f'module (auto: {AUTO_ISA})']}")
+
+
+def bench_targets(cfg, curves):
+    """The round-two targets, the module side by side with a baseline build (bench/compare.py's
+    workloads, alternating between the builds in fresh processes)."""
+    if not cfg.baseline:
+        add("targets", "side by side with a baseline", "-", "skipped: pass --baseline PYTHONPATH")
+        return
+    import compare
+    section, new_path = "targets", os.path.dirname(os.path.abspath(vrn.__file__))
+    times = {}
+    for work in compare.WORKLOADS:
+        old = new = float("inf")
+        for _ in range(cfg.rounds):
+            old = min(old, compare.measure(cfg.baseline, work))
+            new = min(new, compare.measure(new_path, work))
+        times[work] = (old, new)
+        add(section, f"{work}: baseline / module time", "b70ed22 side by side", f"{old / new:.2f}x ({new:.4f} s)")
+    speed = {w: o / n for w, (o, n) in times.items()}
+    rows = [("pairwise 1000", ">=", 2.4), ("pairwise 4000", ">=", 2.4), ("protein 2000", ">=", 2.0),
+            ("pairwise 4000 double", ">=", 1.0), ("pairwise 4000 scaler", ">=", 1.0), ("batch", ">=", 2.5)]
+    for work, op, bound in rows:
+        add(section, f"{work} vs baseline", "speed-up", f"{speed[work]:.2f}x", check(speed[work], op, bound, f"{bound}x"))
+    pool = times["batch"][1] / times["batch pool"][1]
+    add(section, "batch: default pool / one thread", f"{os.cpu_count()} cores", f"{pool:.2f}x", check(pool, ">=", 1.8, "1.8x"))
+    for path, base in (("pairwise", "pairwise 4000"), ("pairwise double", "pairwise 4000 double")):
+        for n in (8000, 20000):
+            work = f"pairwise {n}" + (" double" if "double" in path else "")
+            if work not in times:
+                continue
+            rate = (n + 1) ** 2 / times[work][1] / ((4001 ** 2) / times[base][1])
+            add(section, f"{work} vs 4000 (same path)", "cells/s ratio", f"{rate:.2f}", check(rate, ">=", 0.85, "0.85"))
+    best_parasail = {n: max((rate for name, pts in curves.items() if name.startswith("parasail")
+                             for m, rate in pts if m == n), default=None) for n in (1000, 4000)}
+    for n, share in ((4000, 1.0), (1000, 0.5)):
+        ours = next((rate for m, rate in curves.get(f"module (auto: {AUTO_ISA})", []) if m == n), None)
+        if ours and best_parasail[n]:
+            add(section, f"module / best parasail traceback, n={n}", "pairwise section", f"{ours / best_parasail[n]:.2f}",
+                check(ours / best_parasail[n], ">=", share, f"{share:g}"))
+
+
 # ---------------------------------------------------------------- output
 
 def machine():
@@ -492,6 +569,8 @@ def main():
     parser.add_argument("--out", help="folder for RESULTS.md and the plot (default: bench/, or a temp folder with --quick)")
     parser.add_argument("--long", nargs="+", type=int, default=[], metavar="N",
                         help="also align random DNA pairs of N x N with and without an address-space cap")
+    parser.add_argument("--baseline", help="PYTHONPATH of a baseline build (e.g. b70ed22) for the targets section")
+    parser.add_argument("--rounds", type=int, default=3, help="rounds of the side-by-side targets (default 3)")
     parser.add_argument("--child", nargs=2, metavar=("KIND", "SIZE"), help=argparse.SUPPRESS)
     args = parser.parse_args()
     if args.child:
@@ -499,13 +578,14 @@ def main():
             return long_child(args.child[0], int(args.child[1]))
         return memory_child(args.child[0], int(args.child[1]))
 
-    cfg = argparse.Namespace(sizes=[100, 500, 1000, 2000, 4000, 8000], reps=7, mem_sizes=[2000, 4000, 8000],
+    cfg = argparse.Namespace(sizes=[100, 500, 1000, 2000, 4000, 8000, 20000], reps=7, mem_sizes=[2000, 4000, 8000],
                              big_mem_sizes=[20000], batch_pairs=10_000, small_number=20_000, thread_pairs=2_000,
-                             lengths_3d=[50, 100, 150, 200])
+                             lengths_3d=[50, 100, 150, 200], protein_length=2000)
     if args.quick:
         cfg = argparse.Namespace(sizes=[100, 500, 2000], reps=1, mem_sizes=[2000], big_mem_sizes=[],
-                                 batch_pairs=500, small_number=2_000, thread_pairs=200, lengths_3d=[20, 40])
-    cfg.long_sizes = args.long
+                                 batch_pairs=500, small_number=2_000, thread_pairs=200, lengths_3d=[20, 40],
+                                 protein_length=300)
+    cfg.long_sizes, cfg.baseline, cfg.rounds = args.long, args.baseline, args.rounds
     out = args.out or (tempfile.mkdtemp(prefix="vorn-bench-") if args.quick else HERE)
     os.makedirs(out, exist_ok=True)
     command = " ".join(["python", os.path.relpath(os.path.abspath(__file__), os.path.dirname(HERE)), *sys.argv[1:]])
@@ -521,13 +601,18 @@ def main():
             add("note", "literal layouts", "-", "skipped: no working g++")
         curves, literal_mem = bench_pairwise(cfg, exes)
         bench_memory(cfg, literal_mem)
+        bench_protein(cfg)
         bench_batch(cfg)
         bench_small(cfg)
         bench_threads(cfg)
         bench_three_way(cfg, exes)
         bench_long(cfg)
+        bench_targets(cfg, curves)
 
     notes = ["Pairwise: random DNA, match 2, mismatch -1, gap open -5, extend -1, traceback included; "
+             "these whole-number scores run on 16-bit integer cells (32-bit or doubles where the values "
+             "would not fit); 'double cells' forces the double fill (VORN_RUST_NATIVE_CELL_TYPE=double), "
+             "which scores that are not multiples of a power of two always take; "
              "+scaler = make_rust_score_scaler(1.0, 1.0) with seq1_left_free and seq2_right_free. "
              "Cells = (n+1)(m+1), or the product of (len+1) for three-way. "
              "Literal layouts: bench/literal_pairwise.cpp and bench/literal_3d.cpp, g++ -O2 -std=c++20 -ffp-contract=off.",

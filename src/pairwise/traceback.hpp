@@ -2,7 +2,6 @@
 // (n, m) and the walk back to (0, 0) along the pointers. Plain C++.
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
 #include <string>
 
@@ -57,10 +56,15 @@ Expected<PairwiseResult> trace_back(const std::uint8_t* s1, const std::uint8_t* 
                                     Interruption& interruption) {
     PairwiseResult result{std::string(), std::string(), end.score};
     if (n == 0 && m == 0) return result;
+    // The columns are found from the last to the first: they are written from the end of
+    // room for the longest alignment, which is then cut to what was written.
     std::string& a1 = result.aligned_seq1;
     std::string& a2 = result.aligned_seq2;
-    a1.reserve(static_cast<std::size_t>(n + m));
-    a2.reserve(static_cast<std::size_t>(n + m));
+    const std::size_t room = static_cast<std::size_t>(n + m);
+    a1.resize(room);
+    a2.resize(room);
+    char* c1 = a1.data() + room;
+    char* c2 = a2.data() + room;
     TraceState state = end.state;
     std::int64_t i = n, j = m;
     while (true) {
@@ -70,20 +74,20 @@ Expected<PairwiseResult> trace_back(const std::uint8_t* s1, const std::uint8_t* 
         switch (state) {
             case TraceState::Match:
                 if (i < 1 || j < 1) return kUnsetPointer;
-                a1.push_back(static_cast<char>(s1[i - 1]));
-                a2.push_back(static_cast<char>(s2[j - 1]));
+                *--c1 = static_cast<char>(s1[i - 1]);
+                *--c2 = static_cast<char>(s2[j - 1]);
                 ni = i - 1, nj = j - 1, shift = kShiftMatch;
                 break;
             case TraceState::GapInSeq1:
                 if (j < 1) return kUnsetPointer;
-                a1.push_back('-');
-                a2.push_back(static_cast<char>(s2[j - 1]));
+                *--c1 = '-';
+                *--c2 = static_cast<char>(s2[j - 1]);
                 nj = j - 1, shift = kShiftGap1;
                 break;
             case TraceState::GapInSeq2:
                 if (i < 1) return kUnsetPointer;
-                a1.push_back(static_cast<char>(s1[i - 1]));
-                a2.push_back('-');
+                *--c1 = static_cast<char>(s1[i - 1]);
+                *--c2 = '-';
                 ni = i - 1, shift = kShiftGap2;
                 break;
             default:
@@ -97,8 +101,8 @@ Expected<PairwiseResult> trace_back(const std::uint8_t* s1, const std::uint8_t* 
         i = ni, j = nj;
         if (i == 0 && j == 0) break;
     }
-    std::reverse(a1.begin(), a1.end());
-    std::reverse(a2.begin(), a2.end());
+    a1.erase(0, static_cast<std::size_t>(c1 - a1.data()));
+    a2.erase(0, static_cast<std::size_t>(c2 - a2.data()));
     return result;
 }
 
