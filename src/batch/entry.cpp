@@ -1,16 +1,17 @@
-// needleman_wunsch_batch: one score table and one set of options for many pairs,
-// aligned in input order, all or nothing (an interrupted batch returns nothing). The pairs
-// are copied out of Python first, so the alignments run without the interpreter lock; one
-// workspace serves every pair.
+// needleman_wunsch_batch: one score table and one set of options for many pairs, all or
+// nothing (an interrupted batch returns nothing). The pairs are copied out of Python first,
+// so that align_batch runs them without the interpreter lock, on as many threads as the
+// thread switch allows; the results come back in input order.
 #include "pairwise/entry.hpp"
 
-#include <new>
 #include <optional>
 #include <vector>
 
 #include "arguments/alignment_call.hpp"
 #include "arguments/gil.hpp"
 #include "arguments/py_ref.hpp"
+#include "arguments/switches.hpp"
+#include "batch/batch_core.hpp"
 
 namespace vorn {
 
@@ -44,56 +45,29 @@ PyObject* needleman_wunsch_batch(PyObject*, PyObject* args, PyObject* kwargs) {
     ScoreTable table;
     AlignmentOptions options;
     if (!prepare_alignment<P>(kSignature, args, kwargs, &c, &table, &options)) return nullptr;
+    if (!read_thread_count(&options)) return nullptr;
 
     std::vector<SeqPair> pairs = std::move(c.pairs);
     std::uint64_t cells = 0;
     for (const SeqPair& p : pairs)
         cells = saturating_add(cells, grid_cells({p.first.size(), p.second.size()}));
 
-    std::vector<PairwiseResult> results;
-    std::optional<EngineError> failure;
-    run_engine(cells, [&](Interruption& interruption) {
-        try {  // the result records can fail to grow
-            results.reserve(pairs.size());
-            PairwiseWorkspace workspace;
-            for (SeqPair& p : pairs) {
-                // One countdown for the whole batch, so that many small pairs are checked
-                // as often as one long one; each pair's preparation counts as well.
-                if (interruption.tick(static_cast<std::int64_t>(p.first.size() + p.second.size()) +
-                                      1)) {
-                    failure = kInterrupted;
-                    return 0;
-                }
-                auto r = needleman_wunsch_core(p.first, p.second, table, options, workspace,
-                                               interruption);
-                if (!r) {
-                    failure = r.error();
-                    return 0;
-                }
-                results.push_back(std::move(*r));
-                std::string().swap(p.first);  // the pair's input is no longer needed
-                std::string().swap(p.second);
-            }
-        } catch (const std::bad_alloc&) {
-            failure = kOutOfMemory;
-        }
-        return 0;
+    BatchOutcome outcome = run_engine(cells, [&](Interruption& interruption) {
+        return align_batch(pairs, table, options, interruption);
     });
-    if (failure) {
-        // The pair that failed is the first without a result (its strings are still there);
-        // none when the result records themselves could not be reserved.
+    if (const std::optional<BatchFailure>& failure = outcome.failure) {
         CallSite site{"needleman_wunsch_batch", {0, 0}, 0};
-        const std::size_t k = results.size();
-        if (k < pairs.size() && results.capacity() >= pairs.size()) {
+        if (failure->pair != kNoPair) {
             site = CallSite{"needleman_wunsch_batch",
-                            {pairs[k].first.size() + 1, pairs[k].second.size() + 1},
+                            {failure->len1 + 1, failure->len2 + 1},
                             2,
-                            static_cast<long long>(k)};
+                            static_cast<long long>(failure->pair)};
         }
-        raise_engine_error(*failure, site);
+        raise_engine_error(failure->error, site);
         return nullptr;
     }
 
+    std::vector<PairwiseResult>& results = outcome.results;
     PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(results.size())));
     if (!list) {
         raise_api_failure();

@@ -7,6 +7,8 @@
 #include <initializer_list>
 #include <limits>
 #include <optional>
+#include <string>
+#include <utility>
 
 namespace vorn {
 
@@ -51,7 +53,11 @@ struct AlignmentOptions {
     std::int64_t checkpoint_interval = 0;      // diagonals per block; 0 picks one from the lengths
     CellType cell_type = CellType::Automatic;  // pairwise only; a forced integer type that
                                                // cannot compute a call exactly is an error
+    int threads = 0;  // batch only: threads in all, the calling one included; 0 for one per CPU
 };
+
+// The two strings of one pair of a batch.
+using SeqPair = std::pair<std::string, std::string>;
 
 // The gap scores both engines use: with the close penalty the opening score is split
 // between a gap's first column and the column where it ends.
