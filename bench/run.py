@@ -7,7 +7,9 @@
                                   adds long pairs (minutes each): the whole-grid traceback against
                                   the checkpointed one under an address-space cap, side by side
 
-Every figure is the best of a few repeats. Peak memory is measured in a fresh subprocess per
+Every figure is the best of a few repeats, with each batch call on one thread (the threads
+rows run the calls on threads of their own; bench/parallel.py times the batch's own threads).
+Peak memory is measured in a fresh subprocess per
 (subject, size) as the growth of ru_maxrss over a baseline taken after the inputs exist.
 """
 
@@ -40,6 +42,7 @@ except ImportError:
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 KERNEL_ENV = "VORN_RUST_NATIVE_KERNEL"
+os.environ["VORN_RUST_NATIVE_NUM_THREADS"] = "1"  # read at every call; subprocesses inherit it
 DNA = {a: {b: (2.0 if a == b else -1.0) for b in "ACGT"} for a in "ACGT"}
 SCALER = vrn.make_rust_score_scaler(1.0, 1.0)
 MASK = (1 << 64) - 1
