@@ -147,9 +147,9 @@ SIGINT_CHILD = textwrap.dedent("""
     case, scale = sys.argv[2], float(sys.argv[3])
     os.environ["VORN_RUST_NATIVE_NUM_THREADS"] = "3"
     if case == "short pairs":
-        pairs = random_pairs(1, int(40000 * scale), long_pairs=0)
+        pairs = random_pairs(1, int(60000 * scale), long_pairs=0)
     elif case == "long pairs":
-        pairs = random_pairs(2, 0, long_pairs=12, long_length=int(5000 * scale))
+        pairs = random_pairs(2, 0, long_pairs=16, long_length=5000)
     else:  # each above the admission threshold: they take turns
         pairs = random_pairs(3, 0, long_pairs=5, long_length=8000)
     start = time.perf_counter()
