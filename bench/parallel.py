@@ -1,11 +1,17 @@
-"""Throughput of one batch of pairs split over a thread pool, process pools and dask.
+"""Throughput of one batch of pairs split over a thread pool, process pools and dask, and of
+one batch call on the module's own threads.
 
 Every way is timed in the same run, in interleaved rounds, against one serial
-needleman_wunsch_batch call over all pairs; the ratios are what the guide quotes. Process
-pools are timed with their start-up included (a fresh pool per run) and warm (a second map
-on a pool that is already running). Needs dask[bag] for the dask rows (skipped otherwise).
+needleman_wunsch_batch call over all pairs; the ratios are what the guide quotes. The ways
+that split the pairs run each chunk on one thread (VORN_RUST_NATIVE_NUM_THREADS=1, also in
+their worker processes), as a caller with a pool of its own should. Process pools are timed
+with their start-up included (a fresh pool per run) and warm (a second map on a pool that is
+already running). Needs dask[bag] for the dask rows (skipped otherwise).
 
-    python bench/parallel.py [--pairs 20000] [--workers 2] [--rounds 3]
+A second figure times one call over 10,000 pairs on one thread against the default (one
+thread per CPU the process may run on).
+
+    python bench/parallel.py [--pairs 20000] [--workers 2] [--rounds 3] [--own-threads-only]
 """
 
 import argparse
@@ -18,6 +24,8 @@ from concurrent.futures import ProcessPoolExecutor, ThreadPoolExecutor
 import vorn_rust_native as nw
 
 SCORES = {a: {b: (2.0 if a == b else -1.0) for b in "ACGT"} for a in "ACGT"}
+THREADS = "VORN_RUST_NATIVE_NUM_THREADS"
+os.environ[THREADS] = "1"  # read at every call; worker processes inherit it
 
 
 def random_pairs(count, seed):
@@ -50,13 +58,44 @@ def timed(run):
     return time.perf_counter() - start, result
 
 
+def on_own_threads(pairs):
+    """One batch call with the module's default thread count."""
+    del os.environ[THREADS]
+    try:
+        return align_chunk(pairs)
+    finally:
+        os.environ[THREADS] = "1"
+
+
+def own_threads_figure(rounds):
+    """One call over 10,000 pairs: one thread against the default, best of `rounds`."""
+    pairs = random_pairs(10000, 2)
+    ways = {"1": lambda: align_chunk(pairs), "default": lambda: on_own_threads(pairs)}
+    expected = align_chunk(pairs)
+    best = {name: float("inf") for name in ways}
+    for _ in range(rounds):
+        for name, run in ways.items():
+            seconds, result = timed(run)
+            assert result == expected, name
+            best[name] = min(best[name], seconds)
+    cpus = len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity") else os.cpu_count()
+    print(f"one batch call, 10000 pairs of 80-150, best of {rounds}: "
+          f"{THREADS}=1 {best['1']:.3f} s, default ({cpus} CPUs) {best['default']:.3f} s, "
+          f"speed-up {best['1'] / best['default']:.2f}x")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--pairs", type=int, default=20000)
     parser.add_argument("--workers", type=int, default=2)
     parser.add_argument("--chunk", type=int, default=500)
     parser.add_argument("--rounds", type=int, default=3)
+    parser.add_argument("--own-threads-only", action="store_true",
+                        help="only the second figure: one call on one thread against the default")
     args = parser.parse_args()
+    if args.own_threads_only:
+        own_threads_figure(args.rounds + 2)
+        return
 
     pairs = random_pairs(args.pairs, 1)
     chunks = chunks_of(pairs, args.chunk)
@@ -65,6 +104,7 @@ def main():
 
     ways = {
         "one batch call (serial)": lambda: align_chunk(pairs),
+        "one batch call, the module's own threads": lambda: on_own_threads(pairs),
         f"thread pool, {workers} threads": lambda: in_threads(chunks, workers),
     }
     warm_pools = []
@@ -109,6 +149,8 @@ def main():
     print(f"{'way':48} {'seconds':>8} {'speed-up':>9}")
     for name, seconds in best.items():
         print(f"{name:48} {seconds:8.3f} {serial / seconds:8.2f}x")
+    print()
+    own_threads_figure(args.rounds + 2)
 
 
 if __name__ == "__main__":

@@ -7,7 +7,9 @@
                                   adds long pairs (minutes each): the whole-grid traceback against
                                   the checkpointed one under an address-space cap, side by side
 
-Every figure is the best of a few repeats. Peak memory is measured in a fresh subprocess per
+Every figure is the best of a few repeats, with each batch call on one thread (the threads
+rows run the calls on threads of their own; bench/parallel.py times the batch's own threads).
+Peak memory is measured in a fresh subprocess per
 (subject, size) as the growth of ru_maxrss over a baseline taken after the inputs exist.
 """
 
@@ -409,15 +411,16 @@ def bench_threads(cfg):
         for t in threads:
             t.join()
 
-    serial, _ = best_time(lambda: [work(batch) for batch in batches], cfg.reps)
-    parallel, _ = best_time(two_threads, cfg.reps)
+    with kernel(None, {THREADS_ENV: "1"}):  # each call on its own thread only
+        serial, _ = best_time(lambda: [work(batch) for batch in batches], cfg.reps)
+        parallel, _ = best_time(two_threads, cfg.reps)
     total, setting = 2 * cfg.thread_pairs, f"2 x {cfg.thread_pairs:,} pairs"
     add(section, "one thread, both batches", setting, f"{total / serial:,.0f} pairs/s")
     add(section, "two threads, one batch each", setting, f"{total / parallel:,.0f} pairs/s")
     add(section, "two threads / one thread", setting, f"{serial / parallel:.2f}x", check(serial / parallel, ">=", 1.8, "1.8x"))
     # What the machine allows at all: the same two batches in two processes (perf_counter is
     # system-wide, so the span runs from the first start to the last end).
-    with multiprocessing.get_context("fork").Pool(2) as pool:
+    with kernel(None, {THREADS_ENV: "1"}), multiprocessing.get_context("fork").Pool(2) as pool:
         spans = [pool.map(timed_batch, batches) for _ in range(cfg.reps)]
     processes = min(max(end for _, end in span) - min(start for start, _ in span) for span in spans)
     add(section, "two processes / one thread (machine ceiling)", setting, f"{serial / processes:.2f}x")

@@ -3,7 +3,9 @@ by a ThreadPoolExecutor.
 
 The module lets other Python threads run while it aligns (for any call of more than
 about 16,000 grid cells in total), so the threads compute in parallel and no process
-pool, pickling or copying is needed. Results come back in input order.
+pool, pickling or copying is needed. Results come back in input order. One batch call over
+all pairs would spread them over the cores by itself; with a pool of one thread per core,
+each call should stay on its own thread, which VORN_RUST_NATIVE_NUM_THREADS=1 asks for.
 
     python examples/threads.py                   # 2,000 random pairs of length 300
     python examples/threads.py --pairs 200 --length 50 --workers 4 --check
@@ -59,6 +61,7 @@ def main(argv: Sequence[str] | None = None) -> int:
     parser.add_argument("--check", action="store_true",
                         help="also align everything in one call and compare")
     args = parser.parse_args(argv)
+    os.environ.setdefault("VORN_RUST_NATIVE_NUM_THREADS", "1")  # read at every call
 
     pairs = random_pairs(args.pairs, args.length, args.seed)
     chunk_size = args.chunk_size or max(1, -(-len(pairs) // (4 * args.workers)))

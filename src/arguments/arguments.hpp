@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "arguments/py_ref.hpp"
+#include "common/engine_input.hpp"
 #include "common/expected.hpp"
 #include "score_table/score_table.hpp"
 
@@ -52,8 +53,6 @@ constexpr bool param_is(const Param (&params)[N], P p, std::string_view name) {
     return static_cast<std::size_t>(p) < N &&
            std::string_view(params[static_cast<std::size_t>(p)].name) == name;
 }
-
-using SeqPair = std::pair<std::string, std::string>;
 
 // One converted parameter; the member of its kind is set.
 struct Value {

@@ -3,6 +3,8 @@
 
 #include <Python.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -24,6 +26,7 @@ constexpr const char* kIntervalVariable = "VORN_RUST_NATIVE_CHECKPOINT_INTERVAL"
 constexpr const char* kCellTypeVariable = "VORN_RUST_NATIVE_CELL_TYPE";
 constexpr const char* kGroupsVariable = "VORN_RUST_NATIVE_PAIR_GROUPS";
 constexpr const char* kBandVariable = "VORN_RUST_NATIVE_BAND_ROWS";
+constexpr const char* kThreadsVariable = "VORN_RUST_NATIVE_NUM_THREADS";
 
 // "double", "int32" or "int16" forces what the pairwise fill computes in; anything else
 // leaves the choice to the engine.
@@ -72,19 +75,34 @@ int three_way_outer(const char* value) {
     return -1;
 }
 
+// RuntimeError with `message`, whose bytes from the environment need not be UTF-8.
+void raise_runtime_error(const std::string& message) {
+    PyObject* text =
+        PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace");
+    if (!text) return;
+    PyErr_SetObject(PyExc_RuntimeError, text);
+    Py_DECREF(text);
+}
+
 void raise_unrunnable_kernel(const char* kernel) {
     try {
-        const std::string message = std::string(kKernelVariable) + "='" + kernel +
-                                    "' names no kernel build this processor can run (it can run: " +
-                                    runnable_kernel_names() + ")";
-        PyObject* text = PyUnicode_DecodeUTF8(message.data(),
-                                              static_cast<Py_ssize_t>(message.size()), "replace");
-        if (!text) return;
-        PyErr_SetObject(PyExc_RuntimeError, text);
-        Py_DECREF(text);
+        raise_runtime_error(std::string(kKernelVariable) + "='" + kernel +
+                            "' names no kernel build this processor can run (it can run: " +
+                            runnable_kernel_names() + ")");
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
     }
+}
+
+// Digits only, no sign or spaces, above zero; larger values than an int holds saturate.
+// 0 when the text is anything else.
+int positive_whole_number(const char* text) {
+    long long value = 0;
+    for (const char* c = text; *c != '\0'; ++c) {
+        if (*c < '0' || *c > '9') return 0;
+        value = std::min<long long>(value * 10 + (*c - '0'), INT_MAX);
+    }
+    return static_cast<int>(value);
 }
 
 }  // namespace
@@ -101,6 +119,20 @@ bool apply_switches(AlignmentOptions* options) {
     read_cell_type(options);
     read_pair_groups(options);
     return true;
+}
+
+bool read_thread_count(AlignmentOptions* options) {
+    const char* value = std::getenv(kThreadsVariable);
+    if (!value || *value == '\0') return true;
+    options->threads = positive_whole_number(value);
+    if (options->threads > 0) return true;
+    try {
+        raise_runtime_error(std::string(kThreadsVariable) + "='" + value +
+                            "' is not a positive whole number");
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    }
+    return false;
 }
 
 }  // namespace vorn

@@ -7,6 +7,8 @@
 #include <initializer_list>
 #include <limits>
 #include <optional>
+#include <string>
+#include <utility>
 
 namespace vorn {
 
@@ -53,7 +55,11 @@ struct AlignmentOptions {
                                                // cannot compute a call exactly is an error
     std::int64_t band_rows = 0;                // pairwise: rows per band of the fill; 0 picks them
     bool group_pairs = true;  // batch only: align short pairs side by side, one per lane
+    int threads = 0;  // batch only: threads in all, the calling one included; 0 for one per CPU
 };
+
+// The two strings of one pair of a batch.
+using SeqPair = std::pair<std::string, std::string>;
 
 // The gap scores both engines use: with the close penalty the opening score is split
 // between a gap's first column and the column where it ends.

@@ -31,6 +31,9 @@ class Interruption {
         return countdown_ <= 0 && check();
     }
     bool stopped() const noexcept { return stopped_; }
+    // Asks the hook now, whatever the countdown (for a thread that waits instead of
+    // counting work); true once the engine must stop.
+    bool poll() noexcept { return check(); }
 
   private:
     bool check() noexcept {

@@ -2,6 +2,7 @@
 // its resource limits and what the kernel reports as available.
 #include "common/memory_budget.hpp"
 
+#include <pthread.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -20,6 +21,11 @@ namespace {
 
 std::mutex g_root_mutex;
 std::string g_root;  // "" for the real /proc and /sys
+
+// Engines read the root on worker threads too; a fork waits until none holds the mutex, so
+// that a forked child never inherits it locked.
+void lock_root() { g_root_mutex.lock(); }
+void unlock_root() { g_root_mutex.unlock(); }
 
 std::string root() {
     std::lock_guard<std::mutex> lock(g_root_mutex);
@@ -155,6 +161,8 @@ bool admit(std::uint64_t bytes) noexcept {
 }
 
 void set_memory_root(const char* root_dir) noexcept {
+    static const bool fork_handled = pthread_atfork(lock_root, unlock_root, unlock_root) == 0;
+    (void)fork_handled;
     std::lock_guard<std::mutex> lock(g_root_mutex);
     try {
         const char* wanted = root_dir ? root_dir : "";

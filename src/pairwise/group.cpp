@@ -23,7 +23,7 @@ struct GroupCells {
 };
 
 struct GroupWorkspace::Storage {
-    std::string s1[32], s2[32];  // upper-cased working copies
+    std::string s1[kMaxGroup], s2[kMaxGroup];  // upper-cased working copies
     Scratch<std::uint16_t> codes;
     Scratch<std::int32_t> tab_int;
     Scratch<std::int16_t> tab_small;
@@ -36,6 +36,9 @@ GroupWorkspace::GroupWorkspace() : storage_(std::make_unique<Storage>()) {}
 GroupWorkspace::~GroupWorkspace() = default;
 
 namespace {
+
+static_assert(pairwise::group_lanes<std::int16_t>(pairwise::kernel_avx512::kVectorBytes) <=
+              static_cast<int>(kMaxGroup));
 
 int vector_bytes() {
     switch (selected_kernel_isa()) {
@@ -73,7 +76,7 @@ bool run(const std::string_view* seq1, const std::string_view* seq2, std::size_t
          Expected<PairwiseResult>* results, std::size_t n_scores) {
     const std::int64_t w = pairwise::group_lanes<T>(vector_bytes());
     const GapScores gaps = derive_gap_scores(options);
-    std::int64_t lane_n[32] = {}, lane_m[32] = {};
+    std::int64_t lane_n[kMaxGroup] = {}, lane_m[kMaxGroup] = {};
     std::int64_t rows = 0, cols = 0;
     for (std::size_t t = 0; t < count; ++t) {
         lane_n[t] = static_cast<std::int64_t>(seq1[t].size());

@@ -17,6 +17,9 @@ namespace vorn {
 // Pairs up to this long on both sides are grouped.
 inline constexpr std::size_t kGroupedLength = 512;
 
+// The most pairs of one group on any kernel build (16-bit cells in 512-bit vectors).
+inline constexpr std::size_t kMaxGroup = 32;
+
 // The pairs one group takes with the kernel build that runs now.
 std::size_t pairs_per_group();
 

@@ -44,7 +44,7 @@ void fill_rows(const GroupInput<T>& in) {
     const T *const oy_j = in.oy, *const ey_j = in.ey, *const cy_j = in.cy;
     for (std::int64_t i = 0; i <= rows; ++i) {
         if (in.interruption->tick((cols + 1) * W)) return;  // W pairs' cells
-        T* const* prev = row[(i + 1) & 1];  // row i - 1 (row -1: the stand-in)
+        T* const* prev = row[(i + 1) & 1];                  // row i - 1 (row -1: the stand-in)
         T* const* cur = row[i & 1];
         const V ox = load<V>(in.ox + i * W), ex = load<V>(in.ex + i * W);
         const V cx = load<V>(in.cx + i * W);
