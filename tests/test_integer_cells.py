@@ -196,3 +196,34 @@ def test_refusal_is_a_runtime_error():
     with environment(**{CELL: "int16"}):
         error = raised(vrn.needleman_wunsch, "AC", "A", score_matrix={"A": {"A": 0.1}})
     assert type(error) is RuntimeError and str(error) == NOT_EXACT
+
+
+@pytest.mark.parametrize("kernel", KERNELS)
+@pytest.mark.parametrize("cell", ["int16", "int32"])
+@settings(max_examples=40, deadline=None)
+@given(s1=strings, s2=strings, matrix=exact_matrices, go=exact_scores, ge=exact_scores,
+       flags=pair_flags, k=st.integers(1, 30))
+def test_checkpoints_hold_integer_cells(kernel, cell, s1, s2, matrix, go, ge, flags, k):
+    # The checkpointed traceback stores and restores integer diagonals: every block
+    # length gives the whole-grid outcome of the same cell type, and the reference's.
+    require(kernel)
+    kwargs = dict(flags, score_matrix=matrix, gap_open=go, gap_extend=ge)
+    with pinned(kernel):
+        full = outcome(vrn.needleman_wunsch, s1, s2, cell=cell, **kwargs)
+        with environment(VORN_RUST_NATIVE_TRACEBACK="checkpoint", VORN_RUST_NATIVE_CHECKPOINT_INTERVAL=k):
+            checkpointed = outcome(vrn.needleman_wunsch, s1, s2, cell=cell, **kwargs)
+    if full == "refused":
+        assert checkpointed == "refused"
+        return
+    assert_same_outcome(checkpointed, full)
+    assert_same_outcome(full, reference_outcome(pairwise, s1, s2, **kwargs))
+
+
+@pytest.mark.parametrize("value", ["", "float", "int8", "INT16", "0", "-3", "x"])
+def test_unknown_switch_values_leave_the_choice_to_the_engine(value):
+    s1, s2 = "ACGTTGCA" * 20, "ACGTGCA" * 22
+    kwargs = dict(score_matrix={a: {b: 1.0 if a == b else -1.0 for b in "ACGT"} for a in "ACGT"})
+    want = vrn.needleman_wunsch(s1, s2, **kwargs)
+    with environment(**{CELL: value, BAND: value, GROUPS: value}):
+        assert vrn.needleman_wunsch(s1, s2, **kwargs) == want
+        assert vrn.needleman_wunsch_batch([(s1, s2)] * 5, **kwargs) == [want] * 5
