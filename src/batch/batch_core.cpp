@@ -5,12 +5,12 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <new>
 #include <numeric>
 
+#include "common/condition.hpp"
 #include "common/thread_pool.hpp"
 #include "pairwise/group.hpp"
 
@@ -106,7 +106,7 @@ class Turn {
     bool take(Interruption& interruption) {
         std::unique_lock<std::mutex> lock(mutex_);
         while (busy_) {
-            if (released_.wait_for(lock, kPollInterval) == std::cv_status::no_timeout) continue;
+            if (released_.wait_for(lock, kPollInterval)) continue;
             lock.unlock();  // the hook may take the interpreter's lock
             if (interruption.poll()) return false;
             lock.lock();
@@ -125,7 +125,7 @@ class Turn {
 
   private:
     std::mutex mutex_;
-    std::condition_variable released_;
+    Condition released_;
     bool busy_ = false;
 };
 

@@ -17,11 +17,11 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
-#include <exception>
 #include <mutex>
 #include <new>
 #include <thread>
+
+#include "common/condition.hpp"
 
 namespace vorn {
 
@@ -48,12 +48,24 @@ struct Job {
     std::size_t active = 0;  // workers still on it
     bool queued = false;
     Job* next_queued = nullptr;
-    std::condition_variable left;  // the last active worker left
+    Condition left;  // the last active worker left
 
     std::mutex thrown_mutex;
-    std::size_t thrown_task = kNoTask;  // the lowest task that threw, and what it threw
-    std::exception_ptr thrown;
+    std::size_t thrown_task = kNoTask;  // the lowest task that threw, and whether with bad_alloc
+    bool thrown_bad_alloc = false;
 };
+
+#if VORN_POSIX_THREADS
+// Sets the calling thread's signal mask. On Linux sigprocmask does exactly that (the mask is
+// per thread) and, unlike pthread_sigmask, binds a symbol every glibc has in the C library.
+void thread_signal_mask(const sigset_t* mask, sigset_t* old) noexcept {
+#if defined(__linux__)
+    sigprocmask(SIG_SETMASK, mask, old);
+#else
+    pthread_sigmask(SIG_SETMASK, mask, old);
+#endif
+}
+#endif
 
 // The hook of a worker's Interruption.
 bool job_stopped(void* job) {
@@ -73,10 +85,17 @@ void work_on(Job& job, std::size_t slot, Interruption& interruption) noexcept {
         try {
             job.task(k, slot, interruption);
         } catch (...) {
+            bool bad_alloc = false;
+            try {
+                throw;
+            } catch (const std::bad_alloc&) {
+                bad_alloc = true;
+            } catch (...) {
+            }
             std::lock_guard<std::mutex> lock(job.thrown_mutex);
             if (k < job.thrown_task) {
                 job.thrown_task = k;
-                job.thrown = std::current_exception();
+                job.thrown_bad_alloc = bad_alloc;
             }
         }
         if (interruption.stopped()) job.stop.store(true, std::memory_order_relaxed);
@@ -114,7 +133,7 @@ class Pool {
     }
 
     std::mutex mutex_;
-    std::condition_variable work_;  // a job was queued
+    Condition work_;  // a job was queued
 
   private:
     // The first queued job that can use another worker.
@@ -132,14 +151,14 @@ class Pool {
             // them; the mask is inherited from the thread that starts them.
             sigset_t all, old;
             sigfillset(&all);
-            pthread_sigmask(SIG_SETMASK, &all, &old);
+            thread_signal_mask(&all, &old);
             try {
                 std::thread([this] { serve(); }).detach();
             } catch (...) {
-                pthread_sigmask(SIG_SETMASK, &old, nullptr);
+                thread_signal_mask(&old, nullptr);
                 return false;
             }
-            pthread_sigmask(SIG_SETMASK, &old, nullptr);
+            thread_signal_mask(&old, nullptr);
 #else
             std::thread([this] { serve(); }).detach();
 #endif
@@ -241,14 +260,17 @@ void run_tasks(std::size_t count, int threads, TaskRef task, Interruption& calle
         std::unique_lock<std::mutex> lock(pool->mutex_);
         pool->unqueue(job);
         while (job.active != 0) {
-            if (job.left.wait_for(lock, kPollInterval) == std::cv_status::no_timeout) continue;
+            if (job.left.wait_for(lock, kPollInterval)) continue;
             // The hook may take other locks (the interpreter's): not under the pool's.
             lock.unlock();
             if (caller.poll()) job.stop.store(true, std::memory_order_relaxed);
             lock.lock();
         }
     }
-    if (job.thrown) std::rethrow_exception(job.thrown);
+    if (job.thrown_task != kNoTask) {
+        if (job.thrown_bad_alloc) throw std::bad_alloc();
+        throw TaskThrew();
+    }
 }
 
 }  // namespace vorn

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <exception>
 #include <type_traits>
 
 #include "common/interruption.hpp"
@@ -54,11 +55,17 @@ class TaskRef {
 // milliseconds while it waits for the workers. After a stop no further task starts and the
 // running ones see it at their next tick; caller.stopped() then says so.
 //
-// An exception thrown by a task never leaves its thread: the other tasks still run, and the
-// exception of the lowest such k is rethrown here once the job is done.
+// An exception thrown by a task never leaves its thread: the other tasks still run, and once
+// the job is done this throws std::bad_alloc if the lowest such k threw one, TaskThrew
+// otherwise.
 //
 // A task must not rely on running beside others: a call made from inside a task (a signal
 // handler run by a tick, say) runs its whole job on the calling thread.
 void run_tasks(std::size_t count, int threads, TaskRef task, Interruption& caller);
+
+// What run_tasks throws for a task that threw something other than std::bad_alloc.
+struct TaskThrew : std::exception {
+    const char* what() const noexcept override { return "a task threw"; }
+};
 
 }  // namespace vorn

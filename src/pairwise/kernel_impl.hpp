@@ -48,7 +48,8 @@ static_assert(kWidth <= kLanes);
 // The zero-to-one rule of the scale sums, lane by lane.
 inline VecD one_if_zero(VecD x) { return x == splat(0.0) ? splat(1.0) : x; }
 
-// tab[index] for every lane.
+// tab[index] for every lane (the doubles' pair scores), from two registers when there are at
+// most 16 of them.
 inline VecD gather(const double* tab, VecI32 index, bool in_registers) {
 #if defined(__AVX512F__) && KERNEL_LANES == 8
     __m256i ix;
@@ -86,9 +87,9 @@ inline VecD gather(const double* tab, VecI32 index, bool in_registers) {
 #endif
 }
 
-// The integer fills' pair scores: tab[index] for every lane, from the 64-entry table in
-// two registers where the processor can permute 16-bit lanes, else gathered 32 bits at
-// a time and narrowed (every score fits the cell type).
+// The integer fills' pair scores: tab[index] for every lane, for 16-bit cells permuted
+// out of blocks of 64 scores (two registers each) where the processor can permute 16-bit
+// lanes, else gathered 32 bits at a time and narrowed (every score fits the cell type).
 template <class T>
 [[gnu::always_inline]] inline typename Lanes<T>::V lookup(const FillInput& in,
                                                           typename Lanes<T>::U16 index) {
