@@ -27,7 +27,7 @@ step() { printf '\n== %s\n' "$*"; }
 sysroot=$work/sysroot
 
 step "cross toolchain, qemu-user and the arm64 CPython"
-dpkg --print-foreign-architectures | grep -qx arm64 || dpkg --add-architecture arm64
+grep -qx arm64 <<<"$(dpkg --print-foreign-architectures)" || dpkg --add-architecture arm64
 apt-get update -q
 apt-get install -y -q --no-install-recommends g++-aarch64-linux-gnu qemu-user-static
 qemu=$(command -v qemu-aarch64-static || command -v qemu-aarch64)

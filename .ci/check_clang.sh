@@ -18,7 +18,7 @@ if ! command -v clang++ > /dev/null; then
     apt-get update -q
     DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends clang
 fi
-clang++ --version | head -n 1
+clang++ --version | sed -n 1p
 
 step "building with clang++ into a fresh environment"
 "$PYTHON" -m venv "$work/venv"

@@ -20,7 +20,10 @@ case "$SO" in
     "$PWD/$VENV"/*) ;;
     *) echo "sanitize: vorn_rust_native resolves to $SO, not to $VENV" >&2; exit 1 ;;
 esac
-if ! ldd "$SO" | grep -q libasan; then
+# ldd's output is read whole before it is searched: under pipefail, grep -q leaving the
+# pipe at its first match can kill ldd with SIGPIPE and fail the check of a good build.
+LIBS=$(ldd "$SO")
+if ! grep -q libasan <<<"$LIBS"; then
     echo "sanitize: $SO is not linked against AddressSanitizer" >&2
     exit 1
 fi
