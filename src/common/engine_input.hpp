@@ -8,6 +8,7 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace vorn {
@@ -80,6 +81,13 @@ inline GapScores derive_gap_scores(const AlignmentOptions& o) noexcept {
 // a-z become A-Z; every other byte (including '-' and bytes >= 0x80) is unchanged.
 inline constexpr std::uint8_t upper_ascii(std::uint8_t b) noexcept {
     return (b >= 'a' && b <= 'z') ? static_cast<std::uint8_t>(b - 0x20) : b;
+}
+
+// out becomes an upper-cased copy of text: the engines align these copies and build the
+// result strings from them.
+inline void assign_upper(std::string& out, std::string_view text) {
+    out.assign(text);
+    for (char& ch : out) ch = static_cast<char>(upper_ascii(static_cast<std::uint8_t>(ch)));
 }
 
 // The number of cells of a grid over strings of these lengths, (len + 1) multiplied,

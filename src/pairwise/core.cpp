@@ -14,6 +14,7 @@
 #include "common/checked_size.hpp"
 #include "common/kernel_isa.hpp"
 #include "common/memory_budget.hpp"
+#include "pairwise/compact_scores.hpp"
 #include "pairwise/exact_integers.hpp"
 #include "pairwise/kernel.hpp"
 #include "pairwise/traceback.hpp"
@@ -235,10 +236,8 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2,
     if (!pointers) return memory_error(checkpointed ? checkpoint_need : full_need);
 
     // 1. Upper-cased working copies; the result strings are built from them.
-    ws.s1.assign(seq1);
-    ws.s2.assign(seq2);
-    for (char& ch : ws.s1) ch = static_cast<char>(upper_ascii(static_cast<std::uint8_t>(ch)));
-    for (char& ch : ws.s2) ch = static_cast<char>(upper_ascii(static_cast<std::uint8_t>(ch)));
+    assign_upper(ws.s1, seq1);
+    assign_upper(ws.s2, seq2);
     const auto* s1 = reinterpret_cast<const std::uint8_t*>(ws.s1.data());
     const auto* s2 = reinterpret_cast<const std::uint8_t*>(ws.s2.data());
 
@@ -246,42 +245,19 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2,
     const GapScores gaps = derive_gap_scores(options);
 
     // The pair scores of the bytes that occur, as a compact table over their codes.
-    std::int32_t code1[256], code2[256];
-    std::fill(std::begin(code1), std::end(code1), -1);
-    std::fill(std::begin(code2), std::end(code2), -1);
-    std::uint8_t bytes1[256], bytes2[256];
-    std::uint32_t sigma1 = 0, sigma2 = 0;
+    pairwise::CompactScores scores;
     std::uint32_t* c1 = codes;           // by i, c1[0] padding
     std::uint32_t* c2r = codes + len_i;  // by k, c2r[m] padding
-    for (std::int64_t i = 1; i <= n; ++i) {
-        const std::uint8_t b = s1[i - 1];
-        if (code1[b] < 0) {
-            code1[b] = static_cast<std::int32_t>(sigma1);
-            bytes1[sigma1++] = b;
-        }
-        c1[i] = static_cast<std::uint32_t>(code1[b]);
-    }
-    for (std::int64_t k = 0; k < m; ++k) {
-        const std::uint8_t b = s2[m - 1 - k];
-        if (code2[b] < 0) {
-            code2[b] = static_cast<std::int32_t>(sigma2);
-            bytes2[sigma2++] = b;
-        }
-        c2r[k] = static_cast<std::uint32_t>(code2[b]);
-    }
-    const std::uint32_t sig1 = std::max<std::uint32_t>(sigma1, 1),
-                        sig2 = std::max<std::uint32_t>(sigma2, 1);
+    for (std::int64_t i = 1; i <= n; ++i) c1[i] = scores.add1(s1[i - 1]);
+    for (std::int64_t k = 0; k < m; ++k) c2r[k] = scores.add2(s2[m - 1 - k]);
+    const std::uint32_t sig2 = scores.cols();
     // At least 16 entries, zero past the scores: the double fills look up tables of up to
     // 16 scores from two vector registers.
-    const std::uint64_t n_tab = static_cast<std::uint64_t>(sig1) * sig2;
+    const std::uint64_t n_tab = scores.size();
     double* tab = ws.tab.reserve(std::max<std::uint64_t>(n_tab, 16));
     if (!tab) return kOutOfMemory;
     std::fill(tab, tab + std::max<std::uint64_t>(n_tab, 16), 0.0);
-    for (std::uint32_t a = 0; a < sig1; ++a) {
-        for (std::uint32_t b = 0; b < sig2; ++b) {
-            tab[a * sig2 + b] = (a < sigma1 && b < sigma2) ? table.at(bytes1[a], bytes2[b]) : 0.0;
-        }
-    }
+    scores.write(table, tab);
 
     FillInput in{};
     in.n = n;
@@ -366,7 +342,7 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2,
     std::optional<IntegerPlan> plan;
     CellType cell_type = CellType::Double;
     if (!scaled && options.cell_type != CellType::Double) {
-        const std::size_t n_scores = static_cast<std::size_t>(sig1) * sig2;
+        const std::size_t n_scores = scores.size();
         for (CellType type : {CellType::Int16, CellType::Int32}) {
             if (options.cell_type != CellType::Automatic && options.cell_type != type) continue;
             plan = pairwise::plan_integer_fill(tab, n_scores, gaps, n, m, type);

@@ -8,12 +8,14 @@
 
 #include "common/checked_size.hpp"
 #include "common/kernel_isa.hpp"
+#include "pairwise/compact_scores.hpp"
 #include "pairwise/exact_integers.hpp"
 #include "pairwise/group_kernel.hpp"
 #include "pairwise/traceback.hpp"
 
 namespace vorn {
 
+using pairwise::CompactScores;
 using pairwise::GroupInput;
 using pairwise::IntegerPlan;
 
@@ -70,10 +72,10 @@ void fill_group(const GroupInput<T>& in) {
 // The pairs of one group laid out for the grouped fill in cells of type T.
 template <class T>
 bool run(const std::string_view* seq1, const std::string_view* seq2, std::size_t count,
-         const double* tab, std::uint32_t sigma2, const std::int32_t* code1,
-         const std::int32_t* code2, const IntegerPlan& plan, const AlignmentOptions& options,
-         GroupWorkspace::Storage& ws, GroupCells<T>& cs, Interruption& interruption,
-         Expected<PairwiseResult>* results, std::size_t n_scores) {
+         const double* tab, const CompactScores& scores, const IntegerPlan& plan,
+         const AlignmentOptions& options, GroupWorkspace::Storage& ws, GroupCells<T>& cs,
+         Interruption& interruption, Expected<PairwiseResult>* results) {
+    const std::size_t n_scores = scores.size();
     const std::int64_t w = pairwise::group_lanes<T>(vector_bytes());
     const GapScores gaps = derive_gap_scores(options);
     std::int64_t lane_n[kMaxGroup] = {}, lane_m[kMaxGroup] = {};
@@ -102,20 +104,16 @@ bool run(const std::string_view* seq1, const std::string_view* seq2, std::size_t
     std::uint16_t* q1 = codes;
     std::uint16_t* q2 = codes + row_entries;
     for (std::size_t t = 0; t < count; ++t) {
-        ws.s1[t].assign(seq1[t]);
-        ws.s2[t].assign(seq2[t]);
-        for (char& ch : ws.s1[t])
-            ch = static_cast<char>(upper_ascii(static_cast<std::uint8_t>(ch)));
-        for (char& ch : ws.s2[t])
-            ch = static_cast<char>(upper_ascii(static_cast<std::uint8_t>(ch)));
+        assign_upper(ws.s1[t], seq1[t]);
+        assign_upper(ws.s2[t], seq2[t]);
         for (std::int64_t i = 1; i <= lane_n[t]; ++i) {
             const auto b = static_cast<std::uint8_t>(ws.s1[t][static_cast<std::size_t>(i - 1)]);
             q1[i * w + static_cast<std::int64_t>(t)] =
-                static_cast<std::uint16_t>(code1[b] * sigma2);
+                static_cast<std::uint16_t>(scores.code1(b) * scores.cols());
         }
         for (std::int64_t j = 1; j <= lane_m[t]; ++j) {
             const auto b = static_cast<std::uint8_t>(ws.s2[t][static_cast<std::size_t>(j - 1)]);
-            q2[j * w + static_cast<std::int64_t>(t)] = static_cast<std::uint16_t>(code2[b]);
+            q2[j * w + static_cast<std::int64_t>(t)] = static_cast<std::uint16_t>(scores.code2(b));
         }
     }
     for (std::size_t t = 0; t < n_scores; ++t) tab_int[t] = pairwise::scaled_score(tab[t], plan);
@@ -206,45 +204,26 @@ bool align_group(const std::string_view* seq1, const std::string_view* seq2, std
     if (count == 0 || count > pairs_per_group() || !can_group(options)) return false;
     try {
         // The bytes that occur in the group's first and second strings, as compact codes.
-        std::int32_t code1[256], code2[256];
-        std::fill(std::begin(code1), std::end(code1), -1);
-        std::fill(std::begin(code2), std::end(code2), -1);
-        std::uint8_t bytes1[256], bytes2[256];
-        std::uint32_t sigma1 = 0, sigma2 = 0;
+        CompactScores scores;
         std::int64_t rows = 0, cols = 0;
         for (std::size_t t = 0; t < count; ++t) {
             if (seq1[t].size() > kGroupedLength || seq2[t].size() > kGroupedLength) return false;
             rows = std::max(rows, static_cast<std::int64_t>(seq1[t].size()));
             cols = std::max(cols, static_cast<std::int64_t>(seq2[t].size()));
-            for (char ch : seq1[t]) {
-                const std::uint8_t b = upper_ascii(static_cast<std::uint8_t>(ch));
-                if (code1[b] < 0)
-                    code1[b] = static_cast<std::int32_t>(sigma1), bytes1[sigma1++] = b;
-            }
-            for (char ch : seq2[t]) {
-                const std::uint8_t b = upper_ascii(static_cast<std::uint8_t>(ch));
-                if (code2[b] < 0)
-                    code2[b] = static_cast<std::int32_t>(sigma2), bytes2[sigma2++] = b;
-            }
+            for (char ch : seq1[t]) scores.add1(upper_ascii(static_cast<std::uint8_t>(ch)));
+            for (char ch : seq2[t]) scores.add2(upper_ascii(static_cast<std::uint8_t>(ch)));
         }
-        const std::uint32_t sig1 = std::max<std::uint32_t>(sigma1, 1),
-                            sig2 = std::max<std::uint32_t>(sigma2, 1);
-        const std::size_t n_scores = static_cast<std::size_t>(sig1) * sig2;
+        const std::size_t n_scores = scores.size();
         double tab[256 * 256];
-        for (std::uint32_t a = 0; a < sig1; ++a) {
-            for (std::uint32_t b = 0; b < sig2; ++b) {
-                tab[a * sig2 + b] =
-                    (a < sigma1 && b < sigma2) ? table.at(bytes1[a], bytes2[b]) : 0.0;
-            }
-        }
+        scores.write(table, tab);
         const GapScores gaps = derive_gap_scores(options);
         auto& ws = workspace.storage();
         const std::size_t narrow_lanes = pairs_per_group();
         if (options.cell_type != CellType::Int32) {
             if (auto plan =
                     pairwise::plan_integer_fill(tab, n_scores, gaps, rows, cols, CellType::Int16)) {
-                return run<std::int16_t>(seq1, seq2, count, tab, sig2, code1, code2, *plan, options,
-                                         ws, ws.narrow, interruption, results, n_scores);
+                return run<std::int16_t>(seq1, seq2, count, tab, scores, *plan, options, ws,
+                                         ws.narrow, interruption, results);
             }
         }
         if (options.cell_type == CellType::Int16) return false;
@@ -255,8 +234,8 @@ bool align_group(const std::string_view* seq1, const std::string_view* seq2, std
         const std::size_t half = narrow_lanes / 2;
         for (std::size_t start = 0; start < count; start += half) {
             const std::size_t part = std::min(half, count - start);
-            if (!run<std::int32_t>(seq1 + start, seq2 + start, part, tab, sig2, code1, code2, *plan,
-                                   options, ws, ws.wide, interruption, results + start, n_scores))
+            if (!run<std::int32_t>(seq1 + start, seq2 + start, part, tab, scores, *plan, options,
+                                   ws, ws.wide, interruption, results + start))
                 return false;  // nothing of the second half is written either
         }
         return true;

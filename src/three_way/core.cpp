@@ -397,10 +397,10 @@ Expected<ThreeWayResult> align(std::string_view seq1, std::string_view seq2, std
     if (!pointers) return memory_error(working);
 
     // Upper-cased working copies.
-    std::string s[3] = {std::string(seq1), std::string(seq2), std::string(seq3)};
-    for (auto& str : s) {
-        for (char& ch : str) ch = static_cast<char>(upper_ascii(static_cast<std::uint8_t>(ch)));
-    }
+    std::string s[3];
+    assign_upper(s[0], seq1);
+    assign_upper(s[1], seq2);
+    assign_upper(s[2], seq3);
 
     Grid grid{};
     for (int str = 0; str < 3; ++str) {
