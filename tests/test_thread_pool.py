@@ -227,6 +227,10 @@ FORK_CHILD = textwrap.dedent("""
 @pytest.mark.skipif("fork" not in multiprocessing.get_all_start_methods(), reason="needs the fork start method")
 @pytest.mark.parametrize("case", ["after", "busy"])
 def test_forked_child_aligns_on_threads(case):
+    # The sanitizer run's allocator does not take its locks across fork: a child forked while
+    # another thread allocates can inherit a held lock and hang in its first malloc.
+    if case == "busy" and UNDER_ASAN:
+        pytest.skip("the sanitizer runtime's allocator is not fork-safe while another thread allocates")
     done = subprocess.run([sys.executable, "-c", FORK_CHILD, os.path.dirname(__file__), case],
                           capture_output=True, text=True, timeout=600)
     assert done.returncode == 0, done.stderr
