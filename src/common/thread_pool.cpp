@@ -72,6 +72,15 @@ bool job_stopped(void* job) {
     return static_cast<const Job*>(job)->stop.load(std::memory_order_relaxed);
 }
 
+// Keeps the lowest task that threw, and whether it threw std::bad_alloc.
+void record_throw(Job& job, std::size_t k, bool bad_alloc) noexcept {
+    std::lock_guard<std::mutex> lock(job.thrown_mutex);
+    if (k < job.thrown_task) {
+        job.thrown_task = k;
+        job.thrown_bad_alloc = bad_alloc;
+    }
+}
+
 // Set while a thread runs tasks, so that a call made from inside a task stays on it.
 thread_local bool t_in_task = false;
 
@@ -84,19 +93,10 @@ void work_on(Job& job, std::size_t slot, Interruption& interruption) noexcept {
         if (k >= job.count) break;
         try {
             job.task(k, slot, interruption);
+        } catch (const std::bad_alloc&) {
+            record_throw(job, k, true);
         } catch (...) {
-            bool bad_alloc = false;
-            try {
-                throw;
-            } catch (const std::bad_alloc&) {
-                bad_alloc = true;
-            } catch (...) {
-            }
-            std::lock_guard<std::mutex> lock(job.thrown_mutex);
-            if (k < job.thrown_task) {
-                job.thrown_task = k;
-                job.thrown_bad_alloc = bad_alloc;
-            }
+            record_throw(job, k, false);
         }
         if (interruption.stopped()) job.stop.store(true, std::memory_order_relaxed);
     }
