@@ -81,15 +81,16 @@ AlignmentOptions alignment_options(const Converted& c) {
     return o;
 }
 
-// Match and convert the arguments, build the table, gather the options, apply the test
-// switches; false with the exception set at the first failure, in that order.
+// Match and convert the arguments, build the table, gather the options, read the test
+// switches into the call's policy; false with the exception set at the first failure, in
+// that order.
 template <class P>
 bool prepare_alignment(const Signature& sig, PyObject* args, PyObject* kwargs, Converted* converted,
-                       ScoreTable* table, AlignmentOptions* options) {
+                       ScoreTable* table, AlignmentOptions* options, EnginePolicy* policy) {
     if (!parse_arguments(sig, args, kwargs, converted)) return false;
     if (!build_score_table(converted->dict, table)) return false;
     *options = alignment_options<P>(*converted);
-    return apply_switches(options);
+    return read_policy(policy);
 }
 
 }  // namespace vorn

@@ -11,8 +11,6 @@
 #include <string>
 
 #include "common/kernel_isa.hpp"
-#include "common/memory_budget.hpp"
-#include "three_way/core.hpp"
 
 namespace vorn {
 
@@ -30,18 +28,18 @@ constexpr const char* kThreadsVariable = "VORN_RUST_NATIVE_NUM_THREADS";
 
 // "double", "int32" or "int16" forces what the pairwise fill computes in; anything else
 // leaves the choice to the engine.
-void read_cell_type(AlignmentOptions* options) {
+void read_cell_type(EnginePolicy* policy) {
     const char* type = std::getenv(kCellTypeVariable);
     if (!type) return;
-    if (std::strcmp(type, "double") == 0) options->cell_type = CellType::Double;
-    if (std::strcmp(type, "int32") == 0) options->cell_type = CellType::Int32;
-    if (std::strcmp(type, "int16") == 0) options->cell_type = CellType::Int16;
+    if (std::strcmp(type, "double") == 0) policy->cell_type = CellType::Double;
+    if (std::strcmp(type, "int32") == 0) policy->cell_type = CellType::Int32;
+    if (std::strcmp(type, "int16") == 0) policy->cell_type = CellType::Int16;
 }
 
 // "off" makes the batch align every pair on its own.
-void read_pair_groups(AlignmentOptions* options) {
+void read_pair_groups(EnginePolicy* policy) {
     const char* groups = std::getenv(kGroupsVariable);
-    if (groups && std::strcmp(groups, "off") == 0) options->group_pairs = false;
+    if (groups && std::strcmp(groups, "off") == 0) policy->group_pairs = false;
 }
 
 // A positive whole number, or 0 for anything else.
@@ -54,16 +52,16 @@ long long positive_number(const char* text) {
 
 // "full" or "checkpoint" forces the pairwise traceback path; anything else leaves the
 // choice to the engine. A positive integer k sets the checkpointed path's block length, and
-// another the rows of each band of the pairwise fill.
-void read_traceback_switches(AlignmentOptions* options) {
+// another the rows of each block of rows of the pairwise fill.
+void read_traceback_switches(EnginePolicy* policy) {
     const char* path = std::getenv(kTracebackVariable);
     if (path && std::strcmp(path, "full") == 0) {
-        options->traceback = TracebackPath::Full;
+        policy->traceback = TracebackPath::Full;
     } else if (path && std::strcmp(path, "checkpoint") == 0) {
-        options->traceback = TracebackPath::Checkpoint;
+        policy->traceback = TracebackPath::Checkpoint;
     }
-    options->checkpoint_interval = positive_number(std::getenv(kIntervalVariable));
-    options->band_rows = positive_number(std::getenv(kBandVariable));
+    policy->checkpoint_interval = positive_number(std::getenv(kIntervalVariable));
+    policy->row_block = positive_number(std::getenv(kBandVariable));
 }
 
 // "seq1", "seq2" or "seq3": the string the three-way fill runs outermost; -1 otherwise.
@@ -107,25 +105,31 @@ int positive_whole_number(const char* text) {
 
 }  // namespace
 
-bool apply_switches(AlignmentOptions* options) {
+bool read_policy(EnginePolicy* policy) {
     const char* kernel = std::getenv(kKernelVariable);
-    if (!pin_kernel_isa(kernel)) {
+    if (!kernel_isa_named(kernel, &policy->kernel)) {
         raise_unrunnable_kernel(kernel);
         return false;
     }
-    set_memory_root(std::getenv(kMemoryRootVariable));
-    force_three_way_outer(three_way_outer(std::getenv(kThreeWayOuterVariable)));
-    read_traceback_switches(options);
-    read_cell_type(options);
-    read_pair_groups(options);
+    try {
+        const char* root = std::getenv(kMemoryRootVariable);
+        policy->memory_root = root ? root : "";
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+        return false;
+    }
+    policy->three_way_outer = three_way_outer(std::getenv(kThreeWayOuterVariable));
+    read_traceback_switches(policy);
+    read_cell_type(policy);
+    read_pair_groups(policy);
     return true;
 }
 
-bool read_thread_count(AlignmentOptions* options) {
+bool read_thread_count(EnginePolicy* policy) {
     const char* value = std::getenv(kThreadsVariable);
     if (!value || *value == '\0') return true;
-    options->threads = positive_whole_number(value);
-    if (options->threads > 0) return true;
+    policy->threads = positive_whole_number(value);
+    if (policy->threads > 0) return true;
     try {
         raise_runtime_error(std::string(kThreadsVariable) + "='" + value +
                             "' is not a positive whole number");

@@ -10,6 +10,7 @@
 #include <new>
 #include <numeric>
 
+#include "common/checked_size.hpp"
 #include "common/condition.hpp"
 #include "common/thread_pool.hpp"
 #include "pairwise/group.hpp"
@@ -53,10 +54,11 @@ bool groupable(const SeqPair& p) {
 // groups of pairs_per_group(); then the other pairs in input order, consecutive ones
 // joined into tasks of about kTaskCells, a pair of that size or more being a task of its
 // own. The pool claims the tasks in order. Throws bad_alloc.
-Schedule plan(std::span<const SeqPair> pairs, const AlignmentOptions& options) {
+Schedule plan(std::span<const SeqPair> pairs, const AlignmentOptions& options,
+              const EnginePolicy& policy) {
     Schedule s;
     s.order.reserve(pairs.size());
-    const bool grouping = options.group_pairs && can_group(options);
+    const bool grouping = policy.group_pairs && can_group(options, policy);
     for (std::size_t k = 0; k < pairs.size(); ++k) {
         if (grouping && groupable(pairs[k])) s.order.push_back(k);
     }
@@ -64,7 +66,7 @@ Schedule plan(std::span<const SeqPair> pairs, const AlignmentOptions& options) {
         return pairs[x].first.size() + pairs[x].second.size() <
                pairs[y].first.size() + pairs[y].second.size();
     });
-    const std::size_t group = pairs_per_group();
+    const std::size_t group = pairs_per_group(policy.kernel);
     std::size_t first = 0;
     for (; first + kLeastGroup <= s.order.size(); first += group) {
         s.tasks.push_back({first, std::min(first + group, s.order.size()), TaskKind::Grouped});
@@ -148,11 +150,12 @@ class TurnHeld {
 class BatchRun {
   public:
     BatchRun(std::span<SeqPair> pairs, const Schedule& schedule, const ScoreTable& table,
-             const AlignmentOptions& options, std::size_t slots)
+             const AlignmentOptions& options, const EnginePolicy& policy, std::size_t slots)
         : pairs_(pairs),
           schedule_(schedule),
           table_(table),
           options_(options),
+          policy_(policy),
           workspaces_(std::make_unique<PairwiseWorkspace[]>(slots)),
           group_workspaces_(std::make_unique<GroupWorkspace[]>(slots)),
           results_(pairs.size()) {}
@@ -202,8 +205,8 @@ class BatchRun {
         if (!any) return true;
         try {
             std::vector<Expected<PairwiseResult>> part(count, Expected(PairwiseResult{}));
-            if (!align_group(seq1, seq2, count, table_, options_, workspace, interruption,
-                             part.data()))
+            if (!align_group(seq1, seq2, count, table_, options_, policy_, workspace,
+                             interruption, part.data()))
                 return false;
             for (std::size_t t = 0; t < count; ++t) {
                 const std::size_t k = schedule_.order[task.first + t];
@@ -237,7 +240,7 @@ class BatchRun {
             if (large && !large_turn_.take(interruption)) return;
             const TurnHeld held(large ? &large_turn_ : nullptr);
             if (skipped(k)) continue;  // a lower pair failed while this one waited
-            auto r = needleman_wunsch_core(p.first, p.second, table_, options_,
+            auto r = needleman_wunsch_core(p.first, p.second, table_, options_, policy_,
                                            large ? large_workspace_ : workspace, interruption);
             if (!r) {
                 if (r.error().kind == ErrorKind::Interrupted) return;
@@ -254,6 +257,7 @@ class BatchRun {
     const Schedule& schedule_;
     const ScoreTable& table_;
     const AlignmentOptions& options_;
+    const EnginePolicy& policy_;
     std::unique_ptr<PairwiseWorkspace[]> workspaces_;  // one per slot of the pool's job
     std::unique_ptr<GroupWorkspace[]> group_workspaces_;
     std::vector<PairwiseResult> results_;
@@ -267,25 +271,26 @@ class BatchRun {
 };
 
 // Threads in all for this batch: one for a small batch, else what the options ask.
-int thread_count(std::span<const SeqPair> pairs, const AlignmentOptions& options) {
+int thread_count(std::span<const SeqPair> pairs, const EnginePolicy& policy) {
     if (pairs.size() < 2) return 1;
     std::uint64_t cells = 0;
     for (const SeqPair& p : pairs) cells = saturating_add(cells, pair_cells(p));
     if (cells < kParallelBatchCells) return 1;
-    return options.threads > 0 ? options.threads : available_cpus();
+    return policy.threads > 0 ? policy.threads : available_cpus();
 }
 
 }  // namespace
 
 BatchOutcome align_batch(std::span<SeqPair> pairs, const ScoreTable& table,
-                         const AlignmentOptions& options, Interruption& interruption) noexcept {
+                         const AlignmentOptions& options, const EnginePolicy& policy,
+                         Interruption& interruption) {
     BatchOutcome outcome;
     try {
-        const Schedule schedule = plan(pairs, options);
-        const int threads = thread_count(pairs, options);
+        const Schedule schedule = plan(pairs, options, policy);
+        const int threads = thread_count(pairs, policy);
         const std::size_t slots =
             std::min(static_cast<std::size_t>(threads), schedule.tasks.size());
-        BatchRun run(pairs, schedule, table, options, std::max<std::size_t>(slots, 1));
+        BatchRun run(pairs, schedule, table, options, policy, std::max<std::size_t>(slots, 1));
         auto task = [&run](std::size_t t, std::size_t slot, Interruption& i) {
             run.run(t, slot, i);
         };

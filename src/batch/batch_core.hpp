@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/engine_input.hpp"
+#include "common/engine_policy.hpp"
 #include "common/expected.hpp"
 #include "common/interruption.hpp"
 #include "pairwise/core.hpp"
@@ -47,11 +48,12 @@ struct BatchOutcome {
     std::optional<BatchFailure> failure;
 };
 
-// Aligns every pair with one table and one set of options on options.threads threads in
+// Aligns every pair with one table and one set of options on policy.threads threads in
 // all (0: one per CPU the process may run on). Stops as soon as `interruption` stops
 // (failure kInterrupted). The strings of each aligned pair are released as it is done;
 // those of the failing pair are kept.
 BatchOutcome align_batch(std::span<SeqPair> pairs, const ScoreTable& table,
-                         const AlignmentOptions& options, Interruption& interruption) noexcept;
+                         const AlignmentOptions& options, const EnginePolicy& policy,
+                         Interruption& interruption);
 
 }  // namespace vorn

@@ -12,6 +12,7 @@
 #include "arguments/py_ref.hpp"
 #include "arguments/switches.hpp"
 #include "batch/batch_core.hpp"
+#include "common/checked_size.hpp"
 
 namespace vorn {
 
@@ -44,8 +45,10 @@ PyObject* needleman_wunsch_batch(PyObject*, PyObject* args, PyObject* kwargs) {
     Converted c;
     ScoreTable table;
     AlignmentOptions options;
-    if (!prepare_alignment<P>(kSignature, args, kwargs, &c, &table, &options)) return nullptr;
-    if (!read_thread_count(&options)) return nullptr;
+    EnginePolicy policy;
+    if (!prepare_alignment<P>(kSignature, args, kwargs, &c, &table, &options, &policy))
+        return nullptr;
+    if (!read_thread_count(&policy)) return nullptr;
 
     std::vector<SeqPair> pairs = std::move(c.pairs);
     std::uint64_t cells = 0;
@@ -53,7 +56,7 @@ PyObject* needleman_wunsch_batch(PyObject*, PyObject* args, PyObject* kwargs) {
         cells = saturating_add(cells, grid_cells({p.first.size(), p.second.size()}));
 
     BatchOutcome outcome = run_engine(cells, [&](Interruption& interruption) {
-        return align_batch(pairs, table, options, interruption);
+        return align_batch(pairs, table, options, policy, interruption);
     });
     if (const std::optional<BatchFailure>& failure = outcome.failure) {
         CallSite site{"needleman_wunsch_batch", {0, 0}, 0};

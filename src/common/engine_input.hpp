@@ -22,23 +22,6 @@ struct ScalerParams {
     double temperature;
 };
 
-// How the pairwise engine keeps what its traceback reads: chosen per call from the
-// memory it can obtain, or forced (tests compare the two).
-enum class TracebackPath : std::uint8_t {
-    Automatic,   // the whole grid when it fits comfortably, checkpoints otherwise
-    Full,        // one pointer byte per cell of the grid
-    Checkpoint,  // scores at every k-th anti-diagonal; blocks re-filled during the traceback
-};
-
-// What the pairwise fill computes in: doubles, or integers when every score allows it
-// exactly (chosen per call, or forced: tests compare the paths).
-enum class CellType : std::uint8_t {
-    Automatic,  // 16-bit integers where they suffice, else 32-bit, else doubles
-    Double,
-    Int32,
-    Int16,
-};
-
 struct AlignmentOptions {
     double gap_open = -5.0;
     double gap_extend = -1.0;
@@ -49,14 +32,7 @@ struct AlignmentOptions {
     bool seq3_left_free = false;  // three-way only
     bool seq3_right_free = false;
     bool enable_gap_close_penalty = true;
-    std::optional<ScalerParams> scaler;                  // pairwise only
-    TracebackPath traceback = TracebackPath::Automatic;  // pairwise only
-    std::int64_t checkpoint_interval = 0;      // diagonals per block; 0 picks one from the lengths
-    CellType cell_type = CellType::Automatic;  // pairwise only; a forced integer type that
-                                               // cannot compute a call exactly is an error
-    std::int64_t band_rows = 0;                // pairwise: rows per band of the fill; 0 picks them
-    bool group_pairs = true;  // batch only: align short pairs side by side, one per lane
-    int threads = 0;  // batch only: threads in all, the calling one included; 0 for one per CPU
+    std::optional<ScalerParams> scaler;  // pairwise only
 };
 
 // The two strings of one pair of a batch.
@@ -99,11 +75,6 @@ inline constexpr std::uint64_t grid_cells(std::initializer_list<std::uint64_t> l
             return ~std::uint64_t{0};
     }
     return cells;
-}
-
-// a + b, saturating.
-inline constexpr std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) noexcept {
-    return __builtin_add_overflow(a, b, &a) ? ~std::uint64_t{0} : a;
 }
 
 // The end rules, per string and coordinate x (0..len) along it. A gap column at x that

@@ -1,8 +1,7 @@
-// Run-time choice of the kernel build: on x86-64 the best of AVX-512, AVX2 and the
-// portable build that the processor runs; elsewhere the portable build.
+// The kernel builds by name: on x86-64 the best of AVX-512, AVX2 and the portable build that
+// the processor runs; elsewhere the portable build.
 #include "common/kernel_isa.hpp"
 
-#include <atomic>
 #include <cstring>
 
 namespace vorn {
@@ -24,8 +23,6 @@ KernelIsa best_supported() noexcept {
 KernelIsa best_supported() noexcept { return KernelIsa::Generic; }
 #endif
 
-const KernelIsa kBest = best_supported();
-std::atomic<KernelIsa> g_selected{kBest};
 
 // Every build by name, in order of preference; a build runs when it is not better than
 // the best the processor supports.
@@ -39,20 +36,25 @@ constexpr NamedIsa kBuilds[] = {
     {"avx512", KernelIsa::Avx512},
 };
 
-bool runnable(KernelIsa isa) noexcept { return static_cast<int>(isa) <= static_cast<int>(kBest); }
+bool runnable(KernelIsa isa) noexcept {
+    return static_cast<int>(isa) <= static_cast<int>(best_kernel_isa());
+}
 
 }  // namespace
 
-KernelIsa selected_kernel_isa() noexcept { return g_selected.load(std::memory_order_relaxed); }
+KernelIsa best_kernel_isa() noexcept {
+    static const KernelIsa best = best_supported();
+    return best;
+}
 
-bool pin_kernel_isa(const char* name) noexcept {
+bool kernel_isa_named(const char* name, KernelIsa* out) noexcept {
     if (!name || !*name) {
-        g_selected.store(kBest, std::memory_order_relaxed);
+        *out = best_kernel_isa();
         return true;
     }
     for (const NamedIsa& build : kBuilds) {
         if (std::strcmp(name, build.name) == 0 && runnable(build.isa)) {
-            g_selected.store(build.isa, std::memory_order_relaxed);
+            *out = build.isa;
             return true;
         }
     }

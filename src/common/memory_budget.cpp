@@ -2,7 +2,6 @@
 // its resource limits and what the kernel reports as available.
 #include "common/memory_budget.hpp"
 
-#include <pthread.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -10,27 +9,14 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <mutex>
 #include <sstream>
+#include <vector>
 
 #include "common/checked_size.hpp"
 
 namespace vorn {
 
 namespace {
-
-std::mutex g_root_mutex;
-std::string g_root;  // "" for the real /proc and /sys
-
-// Engines read the root on worker threads too; a fork waits until none holds the mutex, so
-// that a forked child never inherits it locked.
-void lock_root() { g_root_mutex.lock(); }
-void unlock_root() { g_root_mutex.unlock(); }
-
-std::string root() {
-    std::lock_guard<std::mutex> lock(g_root_mutex);
-    return g_root;
-}
 
 // The whole of a small file, or "" when it cannot be read.
 std::string read_file(const std::string& path) {
@@ -75,6 +61,25 @@ std::uint64_t cgroup_headroom(const std::string& mount, std::string path, const 
     return lowest;
 }
 
+// A cgroup path from /proc/self/cgroup as "/a/b" below its hierarchy's mount ("" for the
+// root): empty and "." components dropped, ".." taking one back, so that what is appended
+// to the mount always starts with a separator and never climbs above it.
+std::string cgroup_path(const std::string& text) {
+    std::vector<std::string> parts;
+    std::istringstream components(text);
+    for (std::string part; std::getline(components, part, '/');) {
+        if (part.empty() || part == ".") continue;
+        if (part == "..") {
+            if (!parts.empty()) parts.pop_back();
+            continue;
+        }
+        parts.push_back(part);
+    }
+    std::string path;
+    for (const std::string& part : parts) path += "/" + part;
+    return path;
+}
+
 std::uint64_t cgroup_limit(const std::string& base) {
     std::istringstream lines(read_file(base + "/proc/self/cgroup"));
     std::uint64_t lowest = kUnlimited;
@@ -84,8 +89,7 @@ std::uint64_t cgroup_limit(const std::string& base) {
                           b = a == std::string::npos ? a : line.find(':', a + 1);
         if (b == std::string::npos) continue;
         const std::string controllers = line.substr(a + 1, b - a - 1);
-        std::string path = line.substr(b + 1);
-        if (path == "/") path.clear();
+        const std::string path = cgroup_path(line.substr(b + 1));
         if (line.compare(0, a, "0") == 0 && controllers.empty()) {
             lowest = std::min(lowest, cgroup_headroom(base + "/sys/fs/cgroup", path, "memory.max",
                                                       "memory.current"));
@@ -98,7 +102,7 @@ std::uint64_t cgroup_limit(const std::string& base) {
     return lowest;
 }
 
-// MemAvailable + SwapFree from meminfo (kB), and MemTotal.
+// MemAvailable + SwapFree from meminfo (kB), and MemTotal; values past 64 bits saturate.
 void meminfo(const std::string& base, MemoryLimits* limits) {
     std::istringstream lines(read_file(base + "/proc/meminfo"));
     std::uint64_t available = 0, swap_free = 0, total = 0;
@@ -106,14 +110,14 @@ void meminfo(const std::string& base, MemoryLimits* limits) {
     for (std::string line; std::getline(lines, line);) {
         unsigned long long kb = 0;
         if (std::sscanf(line.c_str(), "MemAvailable: %llu kB", &kb) == 1) {
-            available = kb * 1024, have_available = true;
+            available = saturating_mul(kb, 1024), have_available = true;
         } else if (std::sscanf(line.c_str(), "SwapFree: %llu kB", &kb) == 1) {
-            swap_free = kb * 1024;
+            swap_free = saturating_mul(kb, 1024);
         } else if (std::sscanf(line.c_str(), "MemTotal: %llu kB", &kb) == 1) {
-            total = kb * 1024;
+            total = saturating_mul(kb, 1024);
         }
     }
-    if (have_available) limits->available = available + swap_free;
+    if (have_available) limits->available = saturating_add(available, swap_free);
     if (total != 0) limits->physical = total;
 }
 
@@ -128,24 +132,25 @@ void rlimits(const std::string& base, MemoryLimits* limits) {
     rlimit r{};
     if (getrlimit(RLIMIT_AS, &r) == 0 && r.rlim_cur != RLIM_INFINITY) {
         limits->address_space =
-            headroom(r.rlim_cur, have ? size * static_cast<std::uint64_t>(page) : 0);
+            headroom(r.rlim_cur, have ? saturating_mul(size, static_cast<std::uint64_t>(page)) : 0);
     }
     if (getrlimit(RLIMIT_DATA, &r) == 0 && r.rlim_cur != RLIM_INFINITY) {
-        limits->data = headroom(r.rlim_cur, have ? data * static_cast<std::uint64_t>(page) : 0);
+        limits->data =
+            headroom(r.rlim_cur, have ? saturating_mul(data, static_cast<std::uint64_t>(page)) : 0);
     }
 }
 
 }  // namespace
 
-MemoryLimits read_memory_limits() noexcept {
+MemoryLimits read_memory_limits(const std::string& root) noexcept {
     MemoryLimits limits;
     try {
-        const std::string base = root();
+        const std::string& base = root;
         if (physical_memory() != 0) limits.physical = physical_memory();
         meminfo(base, &limits);  // its MemTotal, where present, stands instead
         limits.cgroup = cgroup_limit(base);
         rlimits(base, &limits);
-    } catch (...) {  // out of memory while reading: the limits that were read stand
+    } catch (const std::exception&) {  // out of memory while reading: those read stand
     }
     return limits;
 }
@@ -154,22 +159,12 @@ std::uint64_t lowest_limit(const MemoryLimits& l) noexcept {
     return std::min({l.physical, l.cgroup, l.address_space, l.data, l.available});
 }
 
-std::uint64_t obtainable_memory() noexcept { return lowest_limit(read_memory_limits()); }
-
-bool admit(std::uint64_t bytes) noexcept {
-    return bytes < kAdmissionThreshold || bytes <= obtainable_memory();
+std::uint64_t obtainable_memory(const std::string& root) noexcept {
+    return lowest_limit(read_memory_limits(root));
 }
 
-void set_memory_root(const char* root_dir) noexcept {
-    static const bool fork_handled = pthread_atfork(lock_root, unlock_root, unlock_root) == 0;
-    (void)fork_handled;
-    std::lock_guard<std::mutex> lock(g_root_mutex);
-    try {
-        const char* wanted = root_dir ? root_dir : "";
-        if (g_root != wanted) g_root = wanted;  // read at every call: usually unchanged
-    } catch (...) {                             // out of memory: the real files
-        g_root.clear();
-    }
+bool admit(std::uint64_t bytes, const std::string& root) noexcept {
+    return bytes < kAdmissionThreshold || bytes <= obtainable_memory(root);
 }
 
 }  // namespace vorn

@@ -19,23 +19,21 @@ struct MemoryLimits {
     std::uint64_t available = kUnlimited;      // MemAvailable + SwapFree
 };
 
-// Reads the limits now (the files below the current root, see set_memory_root).
-MemoryLimits read_memory_limits() noexcept;
+// Reads the limits now, from the files below `root` ("" for the real /proc and /sys; tests
+// give a directory of fake ones).
+MemoryLimits read_memory_limits(const std::string& root) noexcept;
 
 // The lowest of the limits.
 std::uint64_t lowest_limit(const MemoryLimits& limits) noexcept;
 
-// Bytes this process can still obtain now: lowest_limit(read_memory_limits()).
-std::uint64_t obtainable_memory() noexcept;
+// Bytes this process can still obtain now: lowest_limit(read_memory_limits(root)).
+std::uint64_t obtainable_memory(const std::string& root) noexcept;
 
 // Below this many bytes a call is not checked: such a request cannot threaten the
 // process, and reading the limits would cost more than the alignment.
 inline constexpr std::uint64_t kAdmissionThreshold = std::uint64_t{32} << 20;
 
 // Whether a call whose working memory is `bytes` may go ahead.
-bool admit(std::uint64_t bytes) noexcept;
-
-// Tests read /proc and /sys below another directory (null or "" for the real ones).
-void set_memory_root(const char* root) noexcept;
+bool admit(std::uint64_t bytes, const std::string& root) noexcept;
 
 }  // namespace vorn

@@ -73,8 +73,8 @@ struct Fills {
 #define VORN_FILLS_OF(ns) \
     Fills { ns::fill_plain, ns::fill_scaled, ns::fill_int32, ns::fill_int16 }
 
-Fills pick_fills() {
-    switch (selected_kernel_isa()) {
+Fills pick_fills(KernelIsa kernel) {
+    switch (kernel) {
 #if VORN_X86_KERNELS
         case KernelIsa::Avx512:
             return VORN_FILLS_OF(pairwise::kernel_avx512);
@@ -90,7 +90,8 @@ Fills pick_fills() {
 
 Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2,
                                const ScoreTable& table, const AlignmentOptions& options,
-                               PairwiseWorkspace& workspace, Interruption& interruption);
+                               const EnginePolicy& policy, PairwiseWorkspace& workspace,
+                               Interruption& interruption);
 
 // A band of rows holds this many bytes of one state's diagonal.
 constexpr std::size_t kBandBytes = 32768;
@@ -124,10 +125,11 @@ std::uint64_t times(std::uint64_t a, std::uint64_t b) {
 Expected<PairwiseResult> needleman_wunsch_core(std::string_view seq1, std::string_view seq2,
                                                const ScoreTable& table,
                                                const AlignmentOptions& options,
+                                               const EnginePolicy& policy,
                                                Interruption& interruption) {
     try {
         PairwiseWorkspace workspace;
-        return align(seq1, seq2, table, options, workspace, interruption);
+        return align(seq1, seq2, table, options, policy, workspace, interruption);
     } catch (const std::bad_alloc&) {
         return kOutOfMemory;
     }
@@ -136,10 +138,11 @@ Expected<PairwiseResult> needleman_wunsch_core(std::string_view seq1, std::strin
 Expected<PairwiseResult> needleman_wunsch_core(std::string_view seq1, std::string_view seq2,
                                                const ScoreTable& table,
                                                const AlignmentOptions& options,
+                                               const EnginePolicy& policy,
                                                PairwiseWorkspace& workspace,
                                                Interruption& interruption) {
     try {  // the strings can fail to grow; nothing else throws
-        return align(seq1, seq2, table, options, workspace, interruption);
+        return align(seq1, seq2, table, options, policy, workspace, interruption);
     } catch (const std::bad_alloc&) {
         return kOutOfMemory;
     }
@@ -149,7 +152,8 @@ namespace {
 
 Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2,
                                const ScoreTable& table, const AlignmentOptions& options,
-                               PairwiseWorkspace& workspace, Interruption& interruption) {
+                               const EnginePolicy& policy, PairwiseWorkspace& workspace,
+                               Interruption& interruption) {
     auto& ws = workspace.storage();
     const std::int64_t n = static_cast<std::int64_t>(seq1.size());
     const std::int64_t m = static_cast<std::int64_t>(seq2.size());
@@ -190,8 +194,8 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2,
     // this process can still obtain, otherwise checkpoints every k diagonals and the
     // pointers of one block of k diagonals at a time.
     const std::int64_t interval =
-        options.checkpoint_interval > 0
-            ? std::min<std::int64_t>(options.checkpoint_interval, std::max<std::int64_t>(last_d, 1))
+        policy.checkpoint_interval > 0
+            ? std::min<std::int64_t>(policy.checkpoint_interval, std::max<std::int64_t>(last_d, 1))
             : default_interval(last_d);
     const std::int64_t n_blocks = last_d == 0 ? 1 : (last_d + interval - 1) / interval;
     std::uint64_t block_bytes = 0;
@@ -214,14 +218,14 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2,
          times(6 * (static_cast<std::uint64_t>(m) + 1), sizeof(double)), std::uint64_t{16} << 20});
     const std::uint64_t full_need = sum_bytes({full_bytes, other});
     const std::uint64_t checkpoint_need = sum_bytes({checkpoint_bytes, other});
-    bool checkpointed = options.traceback == TracebackPath::Checkpoint;
+    bool checkpointed = policy.traceback == TracebackPath::Checkpoint;
     if (checkpointed) {
-        if (!admit(checkpoint_need)) return memory_error(checkpoint_need);
+        if (!admit(checkpoint_need, policy.memory_root)) return memory_error(checkpoint_need);
     } else if (full_bytes > kAlwaysFullBytes) {
         // The whole grid when it fits comfortably (a quarter of it to spare), checkpoints
         // when only they fit, MemoryError (naming the least the call needs) otherwise.
-        const std::uint64_t obtainable = obtainable_memory();
-        if (options.traceback == TracebackPath::Full) {
+        const std::uint64_t obtainable = obtainable_memory(policy.memory_root);
+        if (policy.traceback == TracebackPath::Full) {
             if (full_need > obtainable) return memory_error(full_need);
         } else if (sum_bytes({full_need, full_bytes / 4}) > obtainable) {
             if (checkpoint_need > obtainable) return memory_error(checkpoint_need);
@@ -229,7 +233,7 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2,
         }
     }
     std::uint8_t* pointers = checkpointed ? nullptr : ws.pointers.reserve(full_bytes);
-    if (!pointers && options.traceback != TracebackPath::Full) {
+    if (!pointers && policy.traceback != TracebackPath::Full) {
         checkpointed = true;  // the whole grid could not be had: the checkpoints may still fit
     }
     if (checkpointed) pointers = ws.pointers.reserve(block_bytes);
@@ -341,17 +345,17 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2,
     // and score as doubles, see exact_integers.hpp); doubles otherwise and with a scaler.
     std::optional<IntegerPlan> plan;
     CellType cell_type = CellType::Double;
-    if (!scaled && options.cell_type != CellType::Double) {
+    if (!scaled && policy.cell_type != CellType::Double) {
         const std::size_t n_scores = scores.size();
         for (CellType type : {CellType::Int16, CellType::Int32}) {
-            if (options.cell_type != CellType::Automatic && options.cell_type != type) continue;
+            if (policy.cell_type != CellType::Automatic && policy.cell_type != type) continue;
             plan = pairwise::plan_integer_fill(tab, n_scores, gaps, n, m, type);
             if (plan) {
                 cell_type = type;
                 break;
             }
         }
-        if (!plan && options.cell_type != CellType::Automatic) return kNotExact;
+        if (!plan && policy.cell_type != CellType::Automatic) return kNotExact;
         if (plan) {
             // Codes as 16-bit table indices, q1[i] + q2r[k] (at most 255 * 256 + 255).
             std::uint16_t* q = ws.q.reserve(len_i + len_k);
@@ -436,10 +440,10 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2,
                                                     (kUnset2 << pairwise::kShiftGap2));
             // A long seq1 is filled in bands of rows, each band's diagonals short enough
             // to stay in the fastest caches; every cell is computed exactly as in one sweep.
-            const std::int64_t rows = options.band_rows > 0
-                                          ? options.band_rows
+            const std::int64_t rows = policy.row_block > 0
+                                          ? policy.row_block
                                           : static_cast<std::int64_t>(kBandBytes / sizeof(T));
-            if (n < 2 * rows && options.band_rows == 0) {
+            if (n < 2 * rows && policy.row_block == 0) {
                 fill(in, st, last_d, whole);
             } else {
                 const std::uint64_t width = static_cast<std::uint64_t>(m) + 1;
@@ -519,7 +523,7 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2,
         return pairwise::trace_back(s1, s2, n, m, choice, pointer_at, interruption);
     };
 
-    const Fills fills = pick_fills();
+    const Fills fills = pick_fills(policy.kernel);
     if (!plan) {
         return trace(std::type_identity<double>{}, ws.real, scaled ? fills.scaled : fills.plain);
     }

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/engine_input.hpp"
+#include "common/engine_policy.hpp"
 #include "common/expected.hpp"
 #include "common/interruption.hpp"
 #include "common/pointers.hpp"
@@ -42,12 +44,14 @@ class PairwiseWorkspace {
 Expected<PairwiseResult> needleman_wunsch_core(std::string_view seq1, std::string_view seq2,
                                                const ScoreTable& table,
                                                const AlignmentOptions& options,
+                                               const EnginePolicy& policy,
                                                PairwiseWorkspace& workspace,
                                                Interruption& interruption);
 
 Expected<PairwiseResult> needleman_wunsch_core(std::string_view seq1, std::string_view seq2,
                                                const ScoreTable& table,
                                                const AlignmentOptions& options,
+                                               const EnginePolicy& policy,
                                                Interruption& interruption);
 
 }  // namespace vorn

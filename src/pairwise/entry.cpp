@@ -51,11 +51,13 @@ PyObject* needleman_wunsch(PyObject*, PyObject* args, PyObject* kwargs) {
     Converted c;
     ScoreTable table;
     AlignmentOptions options;
-    if (!prepare_alignment<P>(kSignature, args, kwargs, &c, &table, &options)) return nullptr;
+    EnginePolicy policy;
+    if (!prepare_alignment<P>(kSignature, args, kwargs, &c, &table, &options, &policy))
+        return nullptr;
     const std::string_view seq1 = c.text(P::Seq1), seq2 = c.text(P::Seq2);
     const std::uint64_t cells = grid_cells({seq1.size(), seq2.size()});
     auto result = run_engine(cells, [&](Interruption& interruption) {
-        return needleman_wunsch_core(seq1, seq2, table, options, interruption);
+        return needleman_wunsch_core(seq1, seq2, table, options, policy, interruption);
     });
     if (!result) {
         raise_engine_error(result.error(),

@@ -38,6 +38,7 @@
 #include <optional>
 
 #include "common/engine_input.hpp"
+#include "common/engine_policy.hpp"
 
 namespace vorn::pairwise {
 

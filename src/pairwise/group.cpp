@@ -27,6 +27,7 @@ struct GroupCells {
 struct GroupWorkspace::Storage {
     std::string s1[kMaxGroup], s2[kMaxGroup];  // upper-cased working copies
     Scratch<std::uint16_t> codes;
+    Scratch<double> tab;  // the pair scores of the bytes that occur
     Scratch<std::int32_t> tab_int;
     Scratch<std::int16_t> tab_small;
     Scratch<std::uint8_t> pointers;
@@ -42,8 +43,8 @@ namespace {
 static_assert(pairwise::group_lanes<std::int16_t>(pairwise::kernel_avx512::kVectorBytes) <=
               static_cast<int>(kMaxGroup));
 
-int vector_bytes() {
-    switch (selected_kernel_isa()) {
+int vector_bytes(KernelIsa kernel) {
+    switch (kernel) {
 #if VORN_X86_KERNELS
         case KernelIsa::Avx512:
             return pairwise::kernel_avx512::kVectorBytes;
@@ -56,8 +57,8 @@ int vector_bytes() {
 }
 
 template <class T>
-void fill_group(const GroupInput<T>& in) {
-    switch (selected_kernel_isa()) {
+void fill_group(KernelIsa kernel, const GroupInput<T>& in) {
+    switch (kernel) {
 #if VORN_X86_KERNELS
         case KernelIsa::Avx512:
             return pairwise::kernel_avx512::fill_group(in);
@@ -73,10 +74,11 @@ void fill_group(const GroupInput<T>& in) {
 template <class T>
 bool run(const std::string_view* seq1, const std::string_view* seq2, std::size_t count,
          const double* tab, const CompactScores& scores, const IntegerPlan& plan,
-         const AlignmentOptions& options, GroupWorkspace::Storage& ws, GroupCells<T>& cs,
+         const AlignmentOptions& options, KernelIsa kernel, GroupWorkspace::Storage& ws,
+         GroupCells<T>& cs,
          Interruption& interruption, Expected<PairwiseResult>* results) {
     const std::size_t n_scores = scores.size();
-    const std::int64_t w = pairwise::group_lanes<T>(vector_bytes());
+    const std::int64_t w = pairwise::group_lanes<T>(vector_bytes(kernel));
     const GapScores gaps = derive_gap_scores(options);
     std::int64_t lane_n[kMaxGroup] = {}, lane_m[kMaxGroup] = {};
     std::int64_t rows = 0, cols = 0;
@@ -162,7 +164,7 @@ bool run(const std::string_view* seq1, const std::string_view* seq2, std::size_t
     in.lane_m = lane_m;
     in.ends = ends;
     in.interruption = &interruption;
-    fill_group(in);
+    fill_group(kernel, in);
     for (std::size_t t = 0; t < count; ++t) {
         if (interruption.stopped()) {
             results[t] = kInterrupted;
@@ -189,19 +191,20 @@ bool run(const std::string_view* seq1, const std::string_view* seq2, std::size_t
 
 }  // namespace
 
-std::size_t pairs_per_group() {
-    return static_cast<std::size_t>(pairwise::group_lanes<std::int16_t>(vector_bytes()));
+std::size_t pairs_per_group(KernelIsa kernel) {
+    return static_cast<std::size_t>(pairwise::group_lanes<std::int16_t>(vector_bytes(kernel)));
 }
 
-bool can_group(const AlignmentOptions& options) {
-    return !options.scaler && options.cell_type != CellType::Double;
+bool can_group(const AlignmentOptions& options, const EnginePolicy& policy) {
+    return !options.scaler && policy.cell_type != CellType::Double;
 }
 
 bool align_group(const std::string_view* seq1, const std::string_view* seq2, std::size_t count,
                  const ScoreTable& table, const AlignmentOptions& options,
-                 GroupWorkspace& workspace, Interruption& interruption,
+                 const EnginePolicy& policy, GroupWorkspace& workspace, Interruption& interruption,
                  Expected<PairwiseResult>* results) {
-    if (count == 0 || count > pairs_per_group() || !can_group(options)) return false;
+    if (count == 0 || count > pairs_per_group(policy.kernel) || !can_group(options, policy))
+        return false;
     try {
         // The bytes that occur in the group's first and second strings, as compact codes.
         CompactScores scores;
@@ -214,19 +217,20 @@ bool align_group(const std::string_view* seq1, const std::string_view* seq2, std
             for (char ch : seq2[t]) scores.add2(upper_ascii(static_cast<std::uint8_t>(ch)));
         }
         const std::size_t n_scores = scores.size();
-        double tab[256 * 256];
+        auto& ws = workspace.storage();
+        double* tab = ws.tab.reserve(n_scores);
+        if (!tab) return false;
         scores.write(table, tab);
         const GapScores gaps = derive_gap_scores(options);
-        auto& ws = workspace.storage();
-        const std::size_t narrow_lanes = pairs_per_group();
-        if (options.cell_type != CellType::Int32) {
+        const std::size_t narrow_lanes = pairs_per_group(policy.kernel);
+        if (policy.cell_type != CellType::Int32) {
             if (auto plan =
                     pairwise::plan_integer_fill(tab, n_scores, gaps, rows, cols, CellType::Int16)) {
-                return run<std::int16_t>(seq1, seq2, count, tab, scores, *plan, options, ws,
-                                         ws.narrow, interruption, results);
+                return run<std::int16_t>(seq1, seq2, count, tab, scores, *plan, options,
+                                         policy.kernel, ws, ws.narrow, interruption, results);
             }
         }
-        if (options.cell_type == CellType::Int16) return false;
+        if (policy.cell_type == CellType::Int16) return false;
         const auto plan =
             pairwise::plan_integer_fill(tab, n_scores, gaps, rows, cols, CellType::Int32);
         if (!plan) return false;
@@ -235,7 +239,7 @@ bool align_group(const std::string_view* seq1, const std::string_view* seq2, std
         for (std::size_t start = 0; start < count; start += half) {
             const std::size_t part = std::min(half, count - start);
             if (!run<std::int32_t>(seq1 + start, seq2 + start, part, tab, scores, *plan, options,
-                                   ws, ws.wide, interruption, results + start))
+                                   policy.kernel, ws, ws.wide, interruption, results + start))
                 return false;  // nothing of the second half is written either
         }
         return true;

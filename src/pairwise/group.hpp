@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "common/engine_input.hpp"
+#include "common/engine_policy.hpp"
 #include "common/expected.hpp"
 #include "common/interruption.hpp"
 #include "pairwise/core.hpp"
@@ -20,11 +21,11 @@ inline constexpr std::size_t kGroupedLength = 512;
 // The most pairs of one group on any kernel build (16-bit cells in 512-bit vectors).
 inline constexpr std::size_t kMaxGroup = 32;
 
-// The pairs one group takes with the kernel build that runs now.
-std::size_t pairs_per_group();
+// The pairs one group takes with this kernel build.
+std::size_t pairs_per_group(KernelIsa kernel);
 
 // Whether pairs with these options can be grouped at all (no scaler, integers allowed).
-bool can_group(const AlignmentOptions& options);
+bool can_group(const AlignmentOptions& options, const EnginePolicy& policy);
 
 class GroupWorkspace {
   public:
@@ -39,13 +40,13 @@ class GroupWorkspace {
     std::unique_ptr<Storage> storage_;
 };
 
-// Aligns pairs (seq1[t], seq2[t]) for t < count <= pairs_per_group(), each exactly as
+// Aligns pairs (seq1[t], seq2[t]) for t < count <= pairs_per_group(policy.kernel), each exactly as
 // needleman_wunsch_core would, into results[t]. False, with nothing written, when their
 // scores do not allow the integer fill or its memory cannot be had: the caller then
 // aligns them one by one.
 bool align_group(const std::string_view* seq1, const std::string_view* seq2, std::size_t count,
                  const ScoreTable& table, const AlignmentOptions& options,
-                 GroupWorkspace& workspace, Interruption& interruption,
+                 const EnginePolicy& policy, GroupWorkspace& workspace, Interruption& interruption,
                  Expected<PairwiseResult>* results);
 
 }  // namespace vorn

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -44,8 +45,8 @@ std::uint8_t coordinate_class(std::int64_t x, std::int64_t len, bool left_free, 
     return static_cast<std::uint8_t>(is_free | (exempt << 1));
 }
 
-three_way::RowFn pick_row_kernel() {
-    switch (selected_kernel_isa()) {
+three_way::RowFn pick_row_kernel(KernelIsa kernel) {
+    switch (kernel) {
 #if VORN_X86_KERNELS
         case KernelIsa::Avx512:
             return three_way::kernel_avx512::fill_row;
@@ -68,6 +69,7 @@ struct Grid {
     std::vector<std::uint8_t> cls[3];        // coordinate class by position, per string
     std::uint8_t* pointers;
     std::int64_t w2, w3;
+    KernelIsa kernel;
 
     std::uint8_t* cell(std::int64_t i, std::int64_t j, std::int64_t l) const {
         return pointers +
@@ -95,10 +97,7 @@ struct Layout {
 // Planes larger than this and than a byte per cell make the cell-by-cell order worth it.
 constexpr std::uint64_t kSmallPlanes = std::uint64_t{64} << 20;
 
-std::atomic<int> g_forced_outer{-1};
-
-Layout choose_layout(const std::int64_t* len, std::uint64_t n_cells) {
-    const int forced = g_forced_outer.load(std::memory_order_relaxed);
+Layout choose_layout(const std::int64_t* len, std::uint64_t n_cells, int forced) {
     const int outer = forced == 0 || forced == 1 ? forced : len[1] > len[0] ? 1 : 0;
     const std::uint64_t mid = static_cast<std::uint64_t>(len[1 - outer]) + 1;
     const std::uint64_t row = static_cast<std::uint64_t>(len[2]) + 1 + kLanes;
@@ -160,7 +159,7 @@ FillStatus fill_by_rows(const Grid& grid, int outer, double* end_scores,
     auto at = [&](double* base, int state, std::int64_t x) {
         return base + (state * wm + x) * row;
     };
-    const three_way::RowFn fill_row = pick_row_kernel();
+    const three_way::RowFn fill_row = pick_row_kernel(grid.kernel);
     for (std::int64_t xo = 0; xo <= len[outer]; ++xo) {
         std::fill(outer_pairs, outer_pairs + row, 0.0);
         if (xo >= 1) {
@@ -337,20 +336,17 @@ FillStatus fill_by_cells(const Grid& grid, double* end_scores, Interruption& int
 
 Expected<ThreeWayResult> align(std::string_view seq1, std::string_view seq2, std::string_view seq3,
                                const ScoreTable& table, const AlignmentOptions& options,
-                               Interruption& interruption);
+                               const EnginePolicy& policy, Interruption& interruption);
 
 }  // namespace
-
-void force_three_way_outer(int outer) noexcept {
-    g_forced_outer.store(outer, std::memory_order_relaxed);
-}
 
 Expected<ThreeWayResult> needleman_wunsch_3d_core(std::string_view seq1, std::string_view seq2,
                                                   std::string_view seq3, const ScoreTable& table,
                                                   const AlignmentOptions& options,
+                                                  const EnginePolicy& policy,
                                                   Interruption& interruption) {
     try {  // the strings and vectors can fail to grow; nothing else throws
-        return align(seq1, seq2, seq3, table, options, interruption);
+        return align(seq1, seq2, seq3, table, options, policy, interruption);
     } catch (const std::bad_alloc&) {
         return kOutOfMemory;
     }
@@ -360,7 +356,7 @@ namespace {
 
 Expected<ThreeWayResult> align(std::string_view seq1, std::string_view seq2, std::string_view seq3,
                                const ScoreTable& table, const AlignmentOptions& options,
-                               Interruption& interruption) {
+                               const EnginePolicy& policy, Interruption& interruption) {
     const std::int64_t len[3] = {static_cast<std::int64_t>(seq1.size()),
                                  static_cast<std::int64_t>(seq2.size()),
                                  static_cast<std::int64_t>(seq3.size())};
@@ -384,7 +380,7 @@ Expected<ThreeWayResult> align(std::string_view seq1, std::string_view seq2, std
     // of the first two strings goes outside. When the third string is long and both
     // others short, those planes would hold (short x long) cells: the third string then
     // goes outside instead and the cells are computed one by one over (i, j) planes.
-    const Layout layout = choose_layout(len, n_cells);
+    const Layout layout = choose_layout(len, n_cells, policy.three_way_outer);
     std::uint64_t working = 0;
     if (!checked_mul(n_cells, kWordBytes, &working) ||
         !checked_add(working, layout.bytes, &working) ||
@@ -392,7 +388,7 @@ Expected<ThreeWayResult> align(std::string_view seq1, std::string_view seq2, std
                      &working)) {
         return kCapacityOverflow;
     }
-    if (!admit(working)) return memory_error(working);
+    if (!admit(working, policy.memory_root)) return memory_error(working);
     Buffer<std::uint8_t> pointers = allocate<std::uint8_t>(kWordBytes * n_cells);
     if (!pointers) return memory_error(working);
 
@@ -402,7 +398,10 @@ Expected<ThreeWayResult> align(std::string_view seq1, std::string_view seq2, std
     assign_upper(s[1], seq2);
     assign_upper(s[2], seq3);
 
-    Grid grid{};
+    // On the heap: its gap-score table is 25 KB, too much for the stack of a small thread.
+    const std::unique_ptr<Grid> grid_owner = std::make_unique<Grid>();
+    Grid& grid = *grid_owner;
+    grid.kernel = policy.kernel;
     for (int str = 0; str < 3; ++str) {
         grid.len[str] = len[str];
         grid.s[str] = reinterpret_cast<const std::uint8_t*>(s[str].data());

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/engine_input.hpp"
+#include "common/engine_policy.hpp"
 #include "common/expected.hpp"
 #include "common/interruption.hpp"
 #include "score_table/score_table.hpp"
@@ -18,14 +20,13 @@ struct ThreeWayResult {
     double score;
 };
 
-// Tests force which string the fill runs outermost (0, 1 or 2; -1: chosen by the
-// lengths). The order never changes a result, only the memory of the score planes.
-void force_three_way_outer(int outer) noexcept;
-
-// Returns kInterrupted as soon as `interruption` asks to stop.
+// Returns kInterrupted as soon as `interruption` asks to stop. policy.three_way_outer forces
+// the string the fill runs outermost (0, 1 or 2; -1: chosen by the lengths): the order never
+// changes a result, only the memory of the score planes.
 Expected<ThreeWayResult> needleman_wunsch_3d_core(std::string_view seq1, std::string_view seq2,
                                                   std::string_view seq3, const ScoreTable& table,
                                                   const AlignmentOptions& options,
+                                                  const EnginePolicy& policy,
                                                   Interruption& interruption);
 
 }  // namespace vorn

@@ -68,11 +68,13 @@ PyObject* needleman_wunsch_3d(PyObject*, PyObject* args, PyObject* kwargs) {
     Converted c;
     ScoreTable table;
     AlignmentOptions options;
-    if (!prepare_alignment<P>(kSignature, args, kwargs, &c, &table, &options)) return nullptr;
+    EnginePolicy policy;
+    if (!prepare_alignment<P>(kSignature, args, kwargs, &c, &table, &options, &policy))
+        return nullptr;
     const std::string_view s1 = c.text(P::Seq1), s2 = c.text(P::Seq2), s3 = c.text(P::Seq3);
     const std::uint64_t cells = grid_cells({s1.size(), s2.size(), s3.size()});
     auto result = run_engine(cells, [&](Interruption& interruption) {
-        return needleman_wunsch_3d_core(s1, s2, s3, table, options, interruption);
+        return needleman_wunsch_3d_core(s1, s2, s3, table, options, policy, interruption);
     });
     if (!result) {
         raise_engine_error(
