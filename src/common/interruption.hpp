@@ -14,6 +14,11 @@ struct InterruptHook {
 
 // The countdown an engine ticks in its loops. Without a hook it only counts, so a call
 // that cannot be interrupted pays one subtraction per diagonal or row.
+//
+// The hook may take the interpreter's lock back, and a thread that does so while the
+// interpreter shuts down is ended there by a forced unwind of its stack. So tick, poll and
+// every frame between them and the call's entry let exceptions pass: none is noexcept, and
+// none catches everything without throwing it on.
 class Interruption {
   public:
     // A few milliseconds of pairwise fill on the vector kernels, some tens on the
@@ -26,17 +31,17 @@ class Interruption {
     Interruption& operator=(const Interruption&) = delete;
 
     // Counts `cells` of work; true once the engine must stop, and at every tick after.
-    bool tick(std::int64_t cells) noexcept {
+    bool tick(std::int64_t cells) {
         countdown_ -= cells;
         return countdown_ <= 0 && check();
     }
     bool stopped() const noexcept { return stopped_; }
     // Asks the hook now, whatever the countdown (for a thread that waits instead of
     // counting work); true once the engine must stop.
-    bool poll() noexcept { return check(); }
+    bool poll() { return check(); }
 
   private:
-    bool check() noexcept {
+    bool check() {
         if (!stopped_ && hook_) stopped_ = hook_->should_stop(hook_->context);
         countdown_ = stopped_ ? 0 : kCellsPerCheck;
         return stopped_;
