@@ -63,8 +63,10 @@ void raise_engine_error(const EngineError& e, const CallSite& site) {
         case ErrorKind::Memory:
             raise_memory(e, site);
             return;
-        case ErrorKind::Unavailable:
-            PyErr_SetString(PyExc_RuntimeError, e.message);
+        case ErrorKind::ForcedCellType:
+            PyErr_SetString(PyExc_RuntimeError,
+                            "the integer cell type forced by VORN_RUST_NATIVE_CELL_TYPE cannot "
+                            "compute this call exactly");
             return;
         case ErrorKind::Interrupted:  // a signal handler's exception is already set
             if (!PyErr_Occurred()) raise_internal("stopped without an exception");

@@ -205,8 +205,8 @@ class BatchRun {
         if (!any) return true;
         try {
             std::vector<Expected<PairwiseResult>> part(count, Expected(PairwiseResult{}));
-            if (!align_group(seq1, seq2, count, table_, options_, policy_, workspace,
-                             interruption, part.data()))
+            if (!align_group(seq1, seq2, count, table_, options_, policy_, workspace, interruption,
+                             part.data()))
                 return false;
             for (std::size_t t = 0; t < count; ++t) {
                 const std::size_t k = schedule_.order[task.first + t];

@@ -31,7 +31,7 @@ enum class CellType : std::uint8_t {
 };
 
 struct EnginePolicy {
-    KernelIsa kernel = best_kernel_isa();  // the vector kernel build
+    KernelIsa kernel = best_kernel_isa();      // the vector kernel build
     CellType cell_type = CellType::Automatic;  // pairwise; a forced integer type that cannot
                                                // compute a call exactly is an error
     TracebackPath traceback = TracebackPath::Automatic;  // pairwise
@@ -39,7 +39,7 @@ struct EnginePolicy {
     std::int64_t row_block = 0;  // pairwise: rows per block of the fill (for the cache); 0 picks
     bool group_pairs = true;     // batch: align short pairs side by side, one per lane
     int three_way_outer = -1;    // three-way: the string filled outermost (0, 1, 2); -1 picks
-    int threads = 0;  // batch: threads in all, the calling one included; 0 for one per CPU
+    int threads = 0;          // batch: threads in all, the calling one included; 0 for one per CPU
     std::string memory_root;  // where the memory limits are read ("" for the real /proc, /sys)
 };
 

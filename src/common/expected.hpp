@@ -9,11 +9,12 @@
 namespace vorn {
 
 enum class ErrorKind {
-    Value,        // ValueError with the message
-    Internal,     // the module's internal-error exception with the message
-    Memory,       // MemoryError: working memory could not be obtained
-    Interrupted,  // stopped through its Interruption: the caller already holds the reason
-    Unavailable,  // RuntimeError with the message: a path forced for tests cannot run
+    Value,           // ValueError with the message
+    Internal,        // the module's internal-error exception with the message
+    Memory,          // MemoryError: working memory could not be obtained
+    Interrupted,     // stopped through its Interruption: the caller already holds the reason
+    ForcedCellType,  // RuntimeError: the cell type the call's policy forces cannot compute it
+                     // exactly (the boundary words it, naming the switch that forced it)
 };
 
 struct EngineError {
@@ -40,6 +41,8 @@ class Expected {
 inline constexpr EngineError kCapacityOverflow{ErrorKind::Internal, "capacity overflow"};
 inline constexpr EngineError kOutOfMemory{ErrorKind::Memory, "out of memory"};
 inline constexpr EngineError kInterrupted{ErrorKind::Interrupted, "interrupted"};
+inline constexpr EngineError kForcedCellTypeInexact{ErrorKind::ForcedCellType,
+                                                    "forced cell type cannot compute this exactly"};
 
 // MemoryError for a call whose working memory is `bytes`.
 inline constexpr EngineError memory_error(std::uint64_t bytes) noexcept {

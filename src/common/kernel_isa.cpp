@@ -23,7 +23,6 @@ KernelIsa best_supported() noexcept {
 KernelIsa best_supported() noexcept { return KernelIsa::Generic; }
 #endif
 
-
 // Every build by name, in order of preference; a build runs when it is not better than
 // the best the processor supports.
 struct NamedIsa {

@@ -59,10 +59,6 @@ PairwiseWorkspace::~PairwiseWorkspace() = default;
 
 namespace {
 
-constexpr EngineError kNotExact{
-    ErrorKind::Unavailable,
-    "the integer cell type forced by VORN_RUST_NATIVE_CELL_TYPE cannot compute this call exactly"};
-
 // The fills of one kernel build, by cell type.
 struct Fills {
     pairwise::FillFn<double> plain, scaled;
@@ -355,7 +351,7 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2,
                 break;
             }
         }
-        if (!plan && policy.cell_type != CellType::Automatic) return kNotExact;
+        if (!plan && policy.cell_type != CellType::Automatic) return kForcedCellTypeInexact;
         if (plan) {
             // Codes as 16-bit table indices, q1[i] + q2r[k] (at most 255 * 256 + 255).
             std::uint16_t* q = ws.q.reserve(len_i + len_k);

@@ -75,8 +75,7 @@ template <class T>
 bool run(const std::string_view* seq1, const std::string_view* seq2, std::size_t count,
          const double* tab, const CompactScores& scores, const IntegerPlan& plan,
          const AlignmentOptions& options, KernelIsa kernel, GroupWorkspace::Storage& ws,
-         GroupCells<T>& cs,
-         Interruption& interruption, Expected<PairwiseResult>* results) {
+         GroupCells<T>& cs, Interruption& interruption, Expected<PairwiseResult>* results) {
     const std::size_t n_scores = scores.size();
     const std::int64_t w = pairwise::group_lanes<T>(vector_bytes(kernel));
     const GapScores gaps = derive_gap_scores(options);
