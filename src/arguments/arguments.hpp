@@ -98,6 +98,13 @@ struct Converted {
     bool was_given(P p) const {
         return given[static_cast<int>(p)];
     }
+
+    // Lets go of the held references without releasing them: for a thread that is being ended
+    // without the interpreter lock, which must not touch a reference count.
+    void abandon() noexcept {
+        for (PyRef& ref : held) (void)ref.release();
+        dict = nullptr;
+    }
 };
 
 // Fills `slots` with a strong reference to each matched argument (empty when absent) or

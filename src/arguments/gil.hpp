@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <utility>
 
+#include "arguments/arguments.hpp"
 #include "common/interruption.hpp"
 
 namespace vorn {
@@ -23,6 +24,10 @@ bool on_signal_thread();
 // The hook of an engine running without the lock on the signal thread: takes the lock
 // back, runs the handlers of pending signals and releases it again. It asks to stop when
 // a handler raised; the exception is then set for the call to return.
+//
+// Taking the lock back can end the thread: during interpreter shutdown CPython ends a thread
+// that asks for the lock with pthread_exit, which unwinds the C++ stack. Nothing here is
+// noexcept, so that unwind passes through to the thread's start, as it does through C frames.
 class SignalCheck {
   public:
     SignalCheck() noexcept = default;
@@ -30,7 +35,7 @@ class SignalCheck {
     SignalCheck& operator=(const SignalCheck&) = delete;
     const InterruptHook* hook() const noexcept { return &hook_; }
     void release() noexcept { state_ = PyEval_SaveThread(); }
-    void restore() noexcept { PyEval_RestoreThread(state_); }
+    void restore() { PyEval_RestoreThread(state_); }
 
   private:
     static bool handlers_raised(void* context) {
@@ -46,11 +51,15 @@ class SignalCheck {
 };
 
 // Runs an engine call, engine(Interruption&), without the interpreter lock when the grid
-// is large. Everything the engine reads is owned by the call (copies, or str objects the
-// call holds). An engine that returns ErrorKind::Interrupted leaves the exception of a
-// signal handler set.
+// is large. Everything the engine reads is owned by the call (copies, or str objects that
+// `held` keeps alive). An engine that returns ErrorKind::Interrupted leaves the exception of
+// a signal handler set.
+//
+// When the thread is ended while it takes the lock back (see SignalCheck), the unwind passes
+// through here without the lock: the call's references are then abandoned, not released, so
+// that the unwind of the entry's frame touches no reference count, as a C frame would not.
 template <class F>
-auto run_engine(std::uint64_t cells, F&& engine) {
+auto run_engine(std::uint64_t cells, Converted& held, F&& engine) {
     if (cells < kReleaseLockCells) {
         Interruption never;
         return engine(never);
@@ -58,9 +67,14 @@ auto run_engine(std::uint64_t cells, F&& engine) {
     SignalCheck signals;
     Interruption interruption(on_signal_thread() ? signals.hook() : nullptr);
     signals.release();
-    auto result = engine(interruption);
-    signals.restore();
-    return result;
+    try {
+        auto result = engine(interruption);
+        signals.restore();
+        return result;
+    } catch (...) {  // only a thread being ended gets here: the lock is not held
+        held.abandon();
+        throw;
+    }
 }
 
 }  // namespace vorn

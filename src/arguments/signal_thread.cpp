@@ -1,7 +1,7 @@
-// Which thread runs Python's signal handlers: the main thread as the threading module
-// knows it, found when the module is imported, and the forking thread in a forked child
-// (Python makes it the child's main thread).
-#include <pthread.h>
+// Which thread runs Python's signal handlers: the main thread as the threading module knows
+// it, found when the module is imported and again in a forked child, where Python makes the
+// forking thread the main one.
+#include <unistd.h>
 
 #include <atomic>
 
@@ -13,10 +13,7 @@ namespace vorn {
 namespace {
 
 std::atomic<unsigned long> g_signal_thread{0};
-
-void forked_child() {
-    g_signal_thread.store(PyThread_get_thread_ident(), std::memory_order_relaxed);
-}
+std::atomic<pid_t> g_found_in{0};  // the process that found it
 
 }  // namespace
 
@@ -30,12 +27,15 @@ bool find_signal_thread() {
     const unsigned long value = PyLong_AsUnsignedLong(ident.get());
     if (value == static_cast<unsigned long>(-1) && PyErr_Occurred()) return false;
     g_signal_thread.store(value, std::memory_order_relaxed);
-    static const bool registered = pthread_atfork(nullptr, nullptr, forked_child) == 0;
-    (void)registered;
+    g_found_in.store(getpid(), std::memory_order_relaxed);
     return true;
 }
 
 bool on_signal_thread() {
+    if (g_found_in.load(std::memory_order_relaxed) != getpid() && !find_signal_thread()) {
+        PyErr_Clear();  // not found: no thread of this call answers signals
+        return false;
+    }
     return PyThread_get_thread_ident() == g_signal_thread.load(std::memory_order_relaxed);
 }
 

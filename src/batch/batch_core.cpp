@@ -101,18 +101,20 @@ Schedule plan(std::span<const SeqPair> pairs, const AlignmentOptions& options,
 }
 
 // The large pairs' turn: one at a time, a thread that waits for it checking its Interruption
-// every few milliseconds.
+// every few milliseconds. In a forked child the thread that held it may not exist: the turn
+// is then free again (the child's one thread runs whatever that one had begun).
 class Turn {
   public:
     // False when the interruption stopped first.
     bool take(Interruption& interruption) {
         std::unique_lock<std::mutex> lock(mutex_);
-        while (busy_) {
-            if (released_.wait_for(lock, kPollInterval)) continue;
-            lock.unlock();  // the hook may take the interpreter's lock
-            if (interruption.poll()) return false;
-            lock.lock();
-        }
+        auto free = [&] {
+            if (fork_generation() != generation_) busy_ = false, generation_ = fork_generation();
+            return !busy_;
+        };
+        if (!wait_polling(lock, released_, kPollInterval, free,
+                          [&] { return interruption.poll(); }))
+            return false;
         busy_ = true;
         return true;
     }
@@ -129,6 +131,7 @@ class Turn {
     std::mutex mutex_;
     Condition released_;
     bool busy_ = false;
+    std::uint64_t generation_ = fork_generation();
 };
 
 // Gives a taken turn back when it goes out of scope.
@@ -158,9 +161,12 @@ class BatchRun {
           policy_(policy),
           workspaces_(std::make_unique<PairwiseWorkspace[]>(slots)),
           group_workspaces_(std::make_unique<GroupWorkspace[]>(slots)),
-          results_(pairs.size()) {}
+          results_(pairs.size()),
+          done_(pairs.size()) {}
 
-    void run(std::size_t t, std::size_t slot, Interruption& interruption) noexcept {
+    // Task t on the thread of `slot`. A task may be run again after being stopped at a tick
+    // (after a fork, see run_tasks): the pairs it had finished are done and not aligned again.
+    void run(std::size_t t, std::size_t slot, Interruption& interruption) {
         const BatchTask& task = schedule_.tasks[t];
         switch (task.kind) {
             case TaskKind::Pairwise:
@@ -189,15 +195,24 @@ class BatchRun {
         lowest_failure_.store(k, std::memory_order_relaxed);
     }
 
+    // The results of pair k are stored and its strings released.
+    void finish(std::size_t k, PairwiseResult&& result) {
+        results_[k] = std::move(result);
+        std::string().swap(pairs_[k].first);  // the pair's input is no longer needed
+        std::string().swap(pairs_[k].second);
+        done_[k] = 1;
+    }
+
     // False, with nothing done, when align_group declines the pairs (their scores need
-    // doubles, or its memory could not be had).
+    // doubles, or its memory could not be had) or some of them are done already.
     bool align_grouped(const BatchTask& task, GroupWorkspace& workspace,
-                       Interruption& interruption) noexcept {
+                       Interruption& interruption) {
         std::string_view seq1[kMaxGroup], seq2[kMaxGroup];
         const std::size_t count = task.last - task.first;
         bool any = false;
         for (std::size_t t = 0; t < count; ++t) {
             const std::size_t k = schedule_.order[task.first + t];
+            if (done_[k]) return false;
             seq1[t] = pairs_[k].first;
             seq2[t] = pairs_[k].second;
             any = any || !skipped(k);
@@ -214,9 +229,7 @@ class BatchRun {
                     if (part[t].error().kind != ErrorKind::Interrupted) fail(k, part[t].error());
                     continue;
                 }
-                results_[k] = std::move(*part[t]);
-                std::string().swap(pairs_[k].first);  // the pair's input is no longer needed
-                std::string().swap(pairs_[k].second);
+                finish(k, std::move(*part[t]));
             }
         } catch (const std::bad_alloc&) {
             return false;
@@ -225,10 +238,10 @@ class BatchRun {
     }
 
     void align_pairs(const BatchTask& task, PairwiseWorkspace& workspace,
-                     Interruption& interruption) noexcept {
+                     Interruption& interruption) {
         for (std::size_t at = task.first; at < task.last; ++at) {
             const std::size_t k = schedule_.order[at];
-            if (skipped(k)) continue;
+            if (skipped(k) || done_[k]) continue;
             SeqPair& p = pairs_[k];
             // Each pair's preparation counts as work, so that many small pairs are checked
             // as often as one long one.
@@ -247,9 +260,7 @@ class BatchRun {
                 fail(k, r.error());
                 continue;
             }
-            results_[k] = std::move(*r);
-            std::string().swap(p.first);  // the pair's input is no longer needed
-            std::string().swap(p.second);
+            finish(k, std::move(*r));
         }
     }
 
@@ -261,6 +272,7 @@ class BatchRun {
     std::unique_ptr<PairwiseWorkspace[]> workspaces_;  // one per slot of the pool's job
     std::unique_ptr<GroupWorkspace[]> group_workspaces_;
     std::vector<PairwiseResult> results_;
+    std::vector<std::uint8_t> done_;  // by input index: aligned, result stored
 
     std::atomic<std::size_t> lowest_failure_{kNoPair};
     std::mutex failure_mutex_;
@@ -270,13 +282,35 @@ class BatchRun {
     PairwiseWorkspace large_workspace_;  // the one grid of the large pairs
 };
 
-// Threads in all for this batch: one for a small batch, else what the options ask.
+// Threads in all for this batch: one for a small batch, else what the policy asks, as far
+// as memory allows. On t threads the batch holds at most t workspaces, each for the largest
+// pair of below kExclusivePairCells (on the whole grid: pairs that small never checkpoint,
+// and its figure includes room that covers a group's buffers too), and one large pair's grid.
 int thread_count(std::span<const SeqPair> pairs, const EnginePolicy& policy) {
     if (pairs.size() < 2) return 1;
     std::uint64_t cells = 0;
-    for (const SeqPair& p : pairs) cells = saturating_add(cells, pair_cells(p));
+    std::uint64_t small_n = 0, small_m = 0, large_n = 0, large_m = 0;
+    bool any_large = false;
+    for (const SeqPair& p : pairs) {
+        const std::uint64_t c = pair_cells(p);
+        cells = saturating_add(cells, c);
+        const bool large = c >= kExclusivePairCells;
+        any_large = any_large || large;
+        std::uint64_t& n = large ? large_n : small_n;
+        std::uint64_t& m = large ? large_m : small_m;
+        n = std::max<std::uint64_t>(n, p.first.size());
+        m = std::max<std::uint64_t>(m, p.second.size());
+    }
     if (cells < kParallelBatchCells) return 1;
-    return policy.threads > 0 ? policy.threads : available_cpus();
+    const int wanted = policy.threads > 0 ? policy.threads : available_cpus();
+    if (wanted <= 1) return 1;
+    const std::uint64_t per_thread = pairwise_memory(small_n, small_m, policy).whole_grid;
+    std::uint64_t shared = 0;
+    if (any_large) {
+        const PairwiseMemory large = pairwise_memory(large_n, large_m, policy);
+        shared = std::min(large.whole_grid, large.checkpointed);
+    }
+    return affordable_threads(wanted, shared, per_thread, policy.memory_root);
 }
 
 }  // namespace
@@ -304,9 +338,6 @@ BatchOutcome align_batch(std::span<SeqPair> pairs, const ScoreTable& table,
         }
     } catch (const std::bad_alloc&) {  // the schedule, the records or the workspaces
         outcome.failure = BatchFailure{kNoPair, 0, 0, kOutOfMemory};
-    } catch (...) {
-        outcome.failure =
-            BatchFailure{kNoPair, 0, 0, EngineError{ErrorKind::Internal, "a batch task threw"}};
     }
     return outcome;
 }

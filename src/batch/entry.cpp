@@ -55,7 +55,7 @@ PyObject* needleman_wunsch_batch(PyObject*, PyObject* args, PyObject* kwargs) {
     for (const SeqPair& p : pairs)
         cells = saturating_add(cells, grid_cells({p.first.size(), p.second.size()}));
 
-    BatchOutcome outcome = run_engine(cells, [&](Interruption& interruption) {
+    BatchOutcome outcome = run_engine(cells, c, [&](Interruption& interruption) {
         return align_batch(pairs, table, options, policy, interruption);
     });
     if (const std::optional<BatchFailure>& failure = outcome.failure) {

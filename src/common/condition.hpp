@@ -67,4 +67,20 @@ class Condition {
 };
 #endif
 
+// Waits on `cond` (with `lock` held) until ready(), calling poll() every `interval` without
+// the lock, since it may take other locks (the interpreter's, to run signal handlers). True
+// once ready; false, with the lock held again, as soon as poll() asks to give up.
+template <class Ready, class Poll>
+bool wait_polling(std::unique_lock<std::mutex>& lock, Condition& cond,
+                  std::chrono::milliseconds interval, Ready&& ready, Poll&& poll) {
+    while (!ready()) {
+        if (cond.wait_for(lock, interval)) continue;
+        lock.unlock();
+        const bool give_up = poll();
+        lock.lock();
+        if (give_up) return false;
+    }
+    return true;
+}
+
 }  // namespace vorn

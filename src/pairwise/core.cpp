@@ -111,12 +111,85 @@ std::uint64_t sum_bytes(std::initializer_list<std::uint64_t> parts) {
     return total;
 }
 
-std::uint64_t times(std::uint64_t a, std::uint64_t b) {
-    std::uint64_t out = 0;
-    return checked_mul(a, b, &out) ? out : ~std::uint64_t{0};
+std::uint64_t times(std::uint64_t a, std::uint64_t b) { return saturating_mul(a, b); }
+
+// The sizes of one call's buffers and the working memory of each traceback path. The
+// traceback path: the whole grid's pointers when they fit comfortably in what this process
+// can still obtain, otherwise checkpoints every k diagonals and the pointers of one block of
+// k diagonals at a time.
+struct MemoryPlan {
+    std::uint64_t len_i, len_k;  // per-index arrays by i and by k, padding and slack included
+    std::uint64_t room;          // one stored diagonal
+    std::uint64_t longest;       // the longest diagonal, min(n, m) + 1 cells
+    std::int64_t interval;       // diagonals per block of the checkpointed path
+    std::int64_t n_blocks;
+    std::uint64_t full_bytes;         // the whole grid's pointer bytes
+    std::uint64_t block_bytes;        // the pointer bytes of the largest block
+    std::uint64_t checkpoint_values;  // the cells the checkpoints hold
+    std::uint64_t full_need;          // all the whole-grid path holds
+    std::uint64_t checkpoint_need;    // all the checkpointed path holds
+};
+
+// The cells of anti-diagonals first..last of an n x m grid.
+std::uint64_t diagonal_cells(std::int64_t n, std::int64_t m, std::int64_t first,
+                             std::int64_t last) {
+    std::uint64_t cells = 0;
+    for (std::int64_t d = first; d <= last; ++d)
+        cells += static_cast<std::uint64_t>((d < n ? d : n) - first_row(d, m) + 1);
+    return cells;
+}
+
+std::optional<MemoryPlan> plan_memory(std::int64_t n, std::int64_t m, const EnginePolicy& policy) {
+    std::uint64_t cells = 0;
+    if (!checked_mul(static_cast<std::uint64_t>(n) + 1, static_cast<std::uint64_t>(m) + 1,
+                     &cells)) {
+        return std::nullopt;
+    }
+    MemoryPlan p{};
+    // Per-index arrays carry padding at index -1 and kLanes entries of slack at the end;
+    // a stored diagonal holds at most min(n, m) + 1 cells.
+    const std::int64_t last_d = n + m;
+    const std::uint64_t n_diagonals = static_cast<std::uint64_t>(last_d) + 1;
+    p.len_i = static_cast<std::uint64_t>(n) + pairwise::kEdgeEntries + pairwise::kLanes;
+    p.len_k = static_cast<std::uint64_t>(m) + pairwise::kEdgeEntries + pairwise::kLanes;
+    p.room = static_cast<std::uint64_t>(pairwise::diagonal_room(n, m));
+    p.longest = static_cast<std::uint64_t>(std::min(n, m)) + 1;
+    p.interval =
+        policy.checkpoint_interval > 0
+            ? std::min<std::int64_t>(policy.checkpoint_interval, std::max<std::int64_t>(last_d, 1))
+            : default_interval(last_d);
+    p.n_blocks = last_d == 0 ? 1 : (last_d + p.interval - 1) / p.interval;
+    std::uint64_t block = 0;
+    for (std::int64_t b = 0; b < p.n_blocks; ++b) {
+        const std::int64_t first = b * p.interval + 1;
+        const std::int64_t last = std::min(first - 1 + p.interval, last_d);
+        block = std::max(block, diagonal_cells(n, m, first, last));
+    }
+    p.full_bytes = sum_bytes({cells, pairwise::kLanes});
+    p.block_bytes = sum_bytes({block, pairwise::kLanes});
+    p.checkpoint_values = times(static_cast<std::uint64_t>(p.n_blocks - 1), 6 * p.longest);
+    const std::uint64_t checkpoint_bytes =
+        sum_bytes({p.block_bytes, times(p.checkpoint_values, sizeof(double))});
+    // Everything else the call holds: the score diagonals, the per-index terms and codes,
+    // the diagonal offsets, the working copies and the two result strings, and some room.
+    const std::uint64_t other = sum_bytes(
+        {times(9 * p.room + 3 * p.len_i + 3 * p.len_k, sizeof(double)),
+         times(p.len_i + p.len_k, sizeof(std::uint32_t)),
+         times(n_diagonals + 1, sizeof(std::uint64_t) + 3),
+         times(6 * (static_cast<std::uint64_t>(m) + 1), sizeof(double)), std::uint64_t{16} << 20});
+    p.full_need = sum_bytes({p.full_bytes, other});
+    p.checkpoint_need = sum_bytes({checkpoint_bytes, other});
+    return p;
 }
 
 }  // namespace
+
+PairwiseMemory pairwise_memory(std::uint64_t n, std::uint64_t m, const EnginePolicy& policy) {
+    const std::optional<MemoryPlan> plan =
+        plan_memory(static_cast<std::int64_t>(n), static_cast<std::int64_t>(m), policy);
+    if (!plan) return {~std::uint64_t{0}, ~std::uint64_t{0}};
+    return {plan->full_need, plan->checkpoint_need};
+}
 
 Expected<PairwiseResult> needleman_wunsch_core(std::string_view seq1, std::string_view seq2,
                                                const ScoreTable& table,
@@ -155,21 +228,18 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2,
     const std::int64_t m = static_cast<std::int64_t>(seq2.size());
 
     // Sizes first, so that a grid that cannot exist fails before anything is touched.
-    std::uint64_t cells = 0;
-    if (!checked_mul(static_cast<std::uint64_t>(n) + 1, static_cast<std::uint64_t>(m) + 1,
-                     &cells)) {
-        return kOutOfMemory;
-    }
-    // Per-index arrays carry padding at index -1 and kLanes entries of slack at the end;
-    // a stored diagonal holds at most min(n, m) + 1 cells.
+    const std::optional<MemoryPlan> sizes = plan_memory(n, m, policy);
+    if (!sizes) return kOutOfMemory;
+    const MemoryPlan& plan_bytes = *sizes;
     const std::int64_t last_d = n + m;
     const std::uint64_t n_diagonals = static_cast<std::uint64_t>(last_d) + 1;
-    const std::uint64_t len_i =
-        static_cast<std::uint64_t>(n) + pairwise::kEdgeEntries + pairwise::kLanes;
-    const std::uint64_t len_k =
-        static_cast<std::uint64_t>(m) + pairwise::kEdgeEntries + pairwise::kLanes;
-    const std::uint64_t room = static_cast<std::uint64_t>(pairwise::diagonal_room(n, m));
-    const std::uint64_t longest = static_cast<std::uint64_t>(std::min(n, m)) + 1;
+    const std::uint64_t len_i = plan_bytes.len_i, len_k = plan_bytes.len_k;
+    const std::uint64_t room = plan_bytes.room, longest = plan_bytes.longest;
+    const std::int64_t interval = plan_bytes.interval, n_blocks = plan_bytes.n_blocks;
+    const std::uint64_t full_bytes = plan_bytes.full_bytes, block_bytes = plan_bytes.block_bytes;
+    const std::uint64_t checkpoint_doubles = plan_bytes.checkpoint_values;
+    const std::uint64_t full_need = plan_bytes.full_need;
+    const std::uint64_t checkpoint_need = plan_bytes.checkpoint_need;
     std::uint64_t* offsets = ws.offsets.reserve(n_diagonals + 1);
     double* by_i = ws.by_i.reserve(3 * len_i);
     double* by_k = ws.by_k.reserve(3 * len_k);
@@ -186,34 +256,6 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2,
         offsets[d + 1] = offsets[d] + static_cast<std::uint64_t>(hi - lo + 1);
     }
 
-    // The traceback path: the whole grid's pointers when they fit comfortably in what
-    // this process can still obtain, otherwise checkpoints every k diagonals and the
-    // pointers of one block of k diagonals at a time.
-    const std::int64_t interval =
-        policy.checkpoint_interval > 0
-            ? std::min<std::int64_t>(policy.checkpoint_interval, std::max<std::int64_t>(last_d, 1))
-            : default_interval(last_d);
-    const std::int64_t n_blocks = last_d == 0 ? 1 : (last_d + interval - 1) / interval;
-    std::uint64_t block_bytes = 0;
-    for (std::int64_t b = 0; b < n_blocks; ++b) {
-        const std::int64_t first = b * interval + 1, last = std::min(first - 1 + interval, last_d);
-        block_bytes = std::max(block_bytes, offsets[last + 1] - offsets[first]);
-    }
-    const std::uint64_t full_bytes = sum_bytes({cells, pairwise::kLanes});
-    block_bytes = sum_bytes({block_bytes, pairwise::kLanes});
-    const std::uint64_t checkpoint_doubles =
-        times(static_cast<std::uint64_t>(n_blocks - 1), 6 * longest);
-    const std::uint64_t checkpoint_bytes =
-        sum_bytes({block_bytes, times(checkpoint_doubles, sizeof(double))});
-    // Everything else the call holds: the score diagonals, the per-index terms and codes,
-    // the diagonal offsets, the working copies and the two result strings, and some room.
-    const std::uint64_t other = sum_bytes(
-        {times(9 * room + 3 * len_i + 3 * len_k, sizeof(double)),
-         times(len_i + len_k, sizeof(std::uint32_t)),
-         times(n_diagonals + 1, sizeof(std::uint64_t) + 3),
-         times(6 * (static_cast<std::uint64_t>(m) + 1), sizeof(double)), std::uint64_t{16} << 20});
-    const std::uint64_t full_need = sum_bytes({full_bytes, other});
-    const std::uint64_t checkpoint_need = sum_bytes({checkpoint_bytes, other});
     bool checkpointed = policy.traceback == TracebackPath::Checkpoint;
     if (checkpointed) {
         if (!admit(checkpoint_need, policy.memory_root)) return memory_error(checkpoint_need);

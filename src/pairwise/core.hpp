@@ -40,6 +40,14 @@ class PairwiseWorkspace {
     std::unique_ptr<Storage> storage_;
 };
 
+// The working memory of a call on strings of n and m bytes, in bytes: on the whole-grid path
+// and on the checkpointed one (the figures its memory admission uses).
+struct PairwiseMemory {
+    std::uint64_t whole_grid;
+    std::uint64_t checkpointed;
+};
+PairwiseMemory pairwise_memory(std::uint64_t n, std::uint64_t m, const EnginePolicy& policy);
+
 // Both return kInterrupted as soon as `interruption` asks to stop.
 Expected<PairwiseResult> needleman_wunsch_core(std::string_view seq1, std::string_view seq2,
                                                const ScoreTable& table,

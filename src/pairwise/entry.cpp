@@ -56,7 +56,7 @@ PyObject* needleman_wunsch(PyObject*, PyObject* args, PyObject* kwargs) {
         return nullptr;
     const std::string_view seq1 = c.text(P::Seq1), seq2 = c.text(P::Seq2);
     const std::uint64_t cells = grid_cells({seq1.size(), seq2.size()});
-    auto result = run_engine(cells, [&](Interruption& interruption) {
+    auto result = run_engine(cells, c, [&](Interruption& interruption) {
         return needleman_wunsch_core(seq1, seq2, table, options, policy, interruption);
     });
     if (!result) {

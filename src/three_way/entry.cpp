@@ -73,7 +73,7 @@ PyObject* needleman_wunsch_3d(PyObject*, PyObject* args, PyObject* kwargs) {
         return nullptr;
     const std::string_view s1 = c.text(P::Seq1), s2 = c.text(P::Seq2), s3 = c.text(P::Seq3);
     const std::uint64_t cells = grid_cells({s1.size(), s2.size(), s3.size()});
-    auto result = run_engine(cells, [&](Interruption& interruption) {
+    auto result = run_engine(cells, c, [&](Interruption& interruption) {
         return needleman_wunsch_3d_core(s1, s2, s3, table, options, policy, interruption);
     });
     if (!result) {
