@@ -160,3 +160,29 @@ def test_memory_error_names_the_size(tmp_path, call, message):
         with pytest.raises(MemoryError) as e:
             call()
     assert str(e.value) == message
+
+
+# Limits read from the files past 64 bits saturate instead of wrapping to a tiny figure, and a
+# cgroup path without a leading separator still names a directory below the mount.
+@pytest.mark.parametrize("meminfo, cgroup_line, fits", [
+    (f"MemTotal: {(1 << 54) + 1} kB\nMemAvailable: {1 << 40} kB\nSwapFree: 0 kB\n", None, True),
+    (f"MemTotal: {1 << 30} kB\nMemAvailable: {1 << 53} kB\nSwapFree: {1 << 53} kB\n", None, True),
+    (f"MemTotal: {1 << 30} kB\nMemAvailable: {1 << 30} kB\nSwapFree: 0 kB\n", "0::abc", False),
+    (f"MemTotal: {1 << 30} kB\nMemAvailable: {1 << 30} kB\nSwapFree: 0 kB\n", "0::/x/../abc/", False),
+], ids=["total-past-64-bits", "available-and-swap-past-64-bits", "cgroup-relative", "cgroup-dot-dot"])
+def test_limit_files_parsed_safely(tmp_path, meminfo, cgroup_line, fits):
+    (tmp_path / "proc" / "self").mkdir(parents=True)
+    (tmp_path / "proc" / "meminfo").write_text(meminfo)
+    (tmp_path / "proc" / "self" / "statm").write_text("1000 100 10 10 0 500 0\n")
+    (tmp_path / "proc" / "self" / "cgroup").write_text((cgroup_line or "") + "\n")
+    group = tmp_path / "sys" / "fs" / "cgroup" / "abc"
+    group.mkdir(parents=True)
+    (group / "memory.max").write_text("10000000\n")
+    (group / "memory.current").write_text("0\n")
+    a, b = "ACGT" * 2500, "AGCT" * 2500
+    with environment(VORN_RUST_NATIVE_MEMORY_ROOT=str(tmp_path)):
+        if fits:
+            assert vrn.needleman_wunsch(a, b, score_matrix=M)[0].replace("-", "") == a
+        else:
+            with pytest.raises(MemoryError):
+                vrn.needleman_wunsch(a, b, score_matrix=M)

@@ -15,9 +15,13 @@ namespace vorn::pairwise {
 
 class CompactScores {
   public:
-    CompactScores() noexcept {
+    CompactScores() noexcept { reset(); }
+
+    // No byte numbered yet.
+    void reset() noexcept {
         std::fill(std::begin(code1_), std::end(code1_), -1);
         std::fill(std::begin(code2_), std::end(code2_), -1);
+        sigma1_ = sigma2_ = 0;
     }
 
     // The code of byte b on the first (second) side, numbering b if it is new there.

@@ -40,6 +40,7 @@ struct CellStorage {
 
 struct PairwiseWorkspace::Storage {
     std::string s1, s2;              // upper-cased working copies
+    pairwise::CompactScores scores;  // 2.5 KiB: not on the stack
     Scratch<std::uint8_t> pointers;  // the whole grid, or one block of diagonals
     Scratch<std::uint64_t> offsets;
     Scratch<double> by_i, by_k;  // per-index terms
@@ -287,7 +288,8 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2,
     const GapScores gaps = derive_gap_scores(options);
 
     // The pair scores of the bytes that occur, as a compact table over their codes.
-    pairwise::CompactScores scores;
+    pairwise::CompactScores& scores = ws.scores;
+    scores.reset();
     std::uint32_t* c1 = codes;           // by i, c1[0] padding
     std::uint32_t* c2r = codes + len_i;  // by k, c2r[m] padding
     for (std::int64_t i = 1; i <= n; ++i) c1[i] = scores.add1(s1[i - 1]);

@@ -26,6 +26,7 @@ struct GroupCells {
 
 struct GroupWorkspace::Storage {
     std::string s1[kMaxGroup], s2[kMaxGroup];  // upper-cased working copies
+    CompactScores scores;                      // 2.5 KiB: not on the stack
     Scratch<std::uint16_t> codes;
     Scratch<double> tab;  // the pair scores of the bytes that occur
     Scratch<std::int32_t> tab_int;
@@ -206,7 +207,9 @@ bool align_group(const std::string_view* seq1, const std::string_view* seq2, std
         return false;
     try {
         // The bytes that occur in the group's first and second strings, as compact codes.
-        CompactScores scores;
+        auto& ws = workspace.storage();
+        CompactScores& scores = ws.scores;
+        scores.reset();
         std::int64_t rows = 0, cols = 0;
         for (std::size_t t = 0; t < count; ++t) {
             if (seq1[t].size() > kGroupedLength || seq2[t].size() > kGroupedLength) return false;
@@ -216,7 +219,6 @@ bool align_group(const std::string_view* seq1, const std::string_view* seq2, std
             for (char ch : seq2[t]) scores.add2(upper_ascii(static_cast<std::uint8_t>(ch)));
         }
         const std::size_t n_scores = scores.size();
-        auto& ws = workspace.storage();
         double* tab = ws.tab.reserve(n_scores);
         if (!tab) return false;
         scores.write(table, tab);

@@ -13,32 +13,40 @@ namespace vorn {
 
 // 256 x 256 pair scores indexed by (first byte, second byte); absent pairs score 0.0.
 // Rows are materialised only when written, so a small score matrix costs a few KiB
-// instead of a 512 KiB zero fill; every unwritten row reads as the shared zero row.
+// instead of a 512 KiB zero fill. The row pointers are on the heap too: the value itself is
+// one pointer, so that an entry's stack frame stays small. A lookup follows two pointers;
+// the pairwise engines copy the scores of the bytes that occur into a compact table first.
 class ScoreTable {
   public:
     static constexpr int kAlphabet = 256;
 
-    ScoreTable() noexcept { rows_.fill(kZeroRow); }
+    ScoreTable() noexcept = default;
     ScoreTable(const ScoreTable&) = delete;
     ScoreTable& operator=(const ScoreTable&) = delete;
 
-    double at(std::uint8_t row, std::uint8_t col) const noexcept { return rows_[row][col]; }
+    double at(std::uint8_t row, std::uint8_t col) const noexcept {
+        const double* r = rows_ ? (*rows_)[row].get() : nullptr;
+        return r ? r[col] : 0.0;
+    }
 
     // Stores one score, replacing an earlier one; false when memory runs out.
     bool set(std::uint8_t row, std::uint8_t col, double value) noexcept {
-        if (!owned_[row]) {
-            owned_[row].reset(new (std::nothrow) double[kAlphabet]());
-            if (!owned_[row]) return false;
-            rows_[row] = owned_[row].get();
+        if (!rows_) {
+            rows_.reset(new (std::nothrow) Rows);
+            if (!rows_) return false;
         }
-        owned_[row][col] = value;
+        std::unique_ptr<double[]>& r = (*rows_)[row];
+        if (!r) {
+            r.reset(new (std::nothrow) double[kAlphabet]());
+            if (!r) return false;
+        }
+        r[col] = value;
         return true;
     }
 
   private:
-    alignas(64) static constexpr double kZeroRow[kAlphabet] = {};
-    std::array<const double*, kAlphabet> rows_;
-    std::array<std::unique_ptr<double[]>, kAlphabet> owned_;
+    using Rows = std::array<std::unique_ptr<double[]>, kAlphabet>;  // null rows score 0.0
+    std::unique_ptr<Rows> rows_;  // null until the first score is written
 };
 
 }  // namespace vorn
