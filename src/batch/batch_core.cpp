@@ -170,11 +170,11 @@ class BatchRun {
         const BatchTask& task = schedule_.tasks[t];
         switch (task.kind) {
             case TaskKind::Pairwise:
-                align_pairs(task, workspaces_[slot], interruption);
+                align_pairs(task, workspaces_[slot], group_workspaces_[slot], interruption);
                 return;
             case TaskKind::Grouped:
                 if (!align_grouped(task, group_workspaces_[slot], interruption))
-                    align_pairs(task, workspaces_[slot], interruption);
+                    align_pairs(task, workspaces_[slot], group_workspaces_[slot], interruption);
                 return;
         }
     }
@@ -238,7 +238,7 @@ class BatchRun {
     }
 
     void align_pairs(const BatchTask& task, PairwiseWorkspace& workspace,
-                     Interruption& interruption) {
+                     GroupWorkspace& group_workspace, Interruption& interruption) {
         for (std::size_t at = task.first; at < task.last; ++at) {
             const std::size_t k = schedule_.order[at];
             if (skipped(k) || done_[k]) continue;
@@ -253,8 +253,18 @@ class BatchRun {
             if (large && !large_turn_.take(interruption)) return;
             const TurnHeld held(large ? &large_turn_ : nullptr);
             if (skipped(k)) continue;  // a lower pair failed while this one waited
-            auto r = needleman_wunsch_core(p.first, p.second, table_, options_, policy_,
-                                           large ? large_workspace_ : workspace, interruption);
+            PairwiseWorkspace& grid = large ? large_workspace_ : workspace;
+            auto r = needleman_wunsch_core(p.first, p.second, table_, options_, policy_, grid,
+                                           interruption);
+            if (!r && r.error().kind == ErrorKind::Memory) {
+                // The buffers this thread keeps from earlier pairs (a group's among them) may
+                // be what is missing: give them back and try once more, so that a batch that
+                // fits pair by pair never fails for what it cached.
+                grid.release();
+                group_workspace.release();
+                r = needleman_wunsch_core(p.first, p.second, table_, options_, policy_, grid,
+                                          interruption);
+            }
             if (!r) {
                 if (r.error().kind == ErrorKind::Interrupted) return;
                 fail(k, r.error());

@@ -55,8 +55,13 @@ struct PairwiseWorkspace::Storage {
     CellStorage<std::int16_t> narrow;
 };
 
-PairwiseWorkspace::PairwiseWorkspace() : storage_(std::make_unique<Storage>()) {}
+PairwiseWorkspace::PairwiseWorkspace() noexcept = default;
 PairwiseWorkspace::~PairwiseWorkspace() = default;
+PairwiseWorkspace::Storage& PairwiseWorkspace::storage() {
+    if (!storage_) storage_ = std::make_unique<Storage>();
+    return *storage_;
+}
+void PairwiseWorkspace::release() noexcept { storage_.reset(); }
 
 namespace {
 

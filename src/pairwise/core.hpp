@@ -29,12 +29,15 @@ struct PairwiseResult {
 // storage for the largest pair so far is reused instead of reallocated.
 class PairwiseWorkspace {
   public:
-    PairwiseWorkspace();
+    PairwiseWorkspace() noexcept;
     ~PairwiseWorkspace();
     PairwiseWorkspace(const PairwiseWorkspace&) = delete;
     PairwiseWorkspace& operator=(const PairwiseWorkspace&) = delete;
     struct Storage;
-    Storage& storage() { return *storage_; }
+    // The storage, created at first use (throws std::bad_alloc).
+    Storage& storage();
+    // Gives all the storage back, for a caller short of memory.
+    void release() noexcept;
 
   private:
     std::unique_ptr<Storage> storage_;

@@ -36,8 +36,13 @@ struct GroupWorkspace::Storage {
     GroupCells<std::int32_t> wide;
 };
 
-GroupWorkspace::GroupWorkspace() : storage_(std::make_unique<Storage>()) {}
+GroupWorkspace::GroupWorkspace() noexcept = default;
 GroupWorkspace::~GroupWorkspace() = default;
+GroupWorkspace::Storage& GroupWorkspace::storage() {
+    if (!storage_) storage_ = std::make_unique<Storage>();
+    return *storage_;
+}
+void GroupWorkspace::release() noexcept { storage_.reset(); }
 
 namespace {
 

@@ -29,12 +29,15 @@ bool can_group(const AlignmentOptions& options, const EnginePolicy& policy);
 
 class GroupWorkspace {
   public:
-    GroupWorkspace();
+    GroupWorkspace() noexcept;
     ~GroupWorkspace();
     GroupWorkspace(const GroupWorkspace&) = delete;
     GroupWorkspace& operator=(const GroupWorkspace&) = delete;
     struct Storage;
-    Storage& storage() { return *storage_; }
+    // The storage, created at first use (throws std::bad_alloc).
+    Storage& storage();
+    // Gives all the storage back, for a caller short of memory.
+    void release() noexcept;
 
   private:
     std::unique_ptr<Storage> storage_;
