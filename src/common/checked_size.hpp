@@ -83,16 +83,22 @@ Buffer<T> allocate(std::uint64_t count) noexcept {
 template <class T>
 class Scratch {
   public:
-    // At least `count` elements, contents unspecified; null on failure.
+    using value_type = T;
+
+    // At least `count` elements, contents unspecified; null on failure. A smaller buffer held
+    // before is given back first, so that growing never needs both at once.
     T* reserve(std::uint64_t count) noexcept {
         if (count > capacity_ || !data_) {
-            Buffer<T> fresh = allocate<T>(count);
-            if (!fresh) return nullptr;
-            data_ = std::move(fresh);
+            data_.reset();
+            capacity_ = 0;
+            data_ = allocate<T>(count);
+            if (!data_) return nullptr;
             capacity_ = count;
         }
         return data_.get();
     }
+    // What the last reserve gave (null before the first).
+    T* get() const noexcept { return data_.get(); }
 
   private:
     Buffer<T> data_;

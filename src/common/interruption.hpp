@@ -31,21 +31,19 @@ class Interruption {
     Interruption& operator=(const Interruption&) = delete;
 
     // Counts `cells` of work; true once the engine must stop, and at every tick after.
-    bool tick(std::int64_t cells) {
+    // (Always inlined, and check() out of line: kernel units built for other instruction
+    // sets call it, and must not emit a copy of their own that the linker could pick.)
+    [[gnu::always_inline]] bool tick(std::int64_t cells) {
         countdown_ -= cells;
         return countdown_ <= 0 && check();
     }
-    bool stopped() const noexcept { return stopped_; }
+    [[gnu::always_inline]] bool stopped() const noexcept { return stopped_; }
     // Asks the hook now, whatever the countdown (for a thread that waits instead of
     // counting work); true once the engine must stop.
     bool poll() { return check(); }
 
   private:
-    bool check() {
-        if (!stopped_ && hook_) stopped_ = hook_->should_stop(hook_->context);
-        countdown_ = stopped_ ? 0 : kCellsPerCheck;
-        return stopped_;
-    }
+    bool check();
 
     const InterruptHook* hook_ = nullptr;
     std::int64_t countdown_ = kCellsPerCheck;

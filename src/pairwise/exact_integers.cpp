@@ -5,7 +5,7 @@
 #include <cmath>
 #include <initializer_list>
 
-#include "pairwise/kernel.hpp"
+#include "pairwise/fill.hpp"
 
 namespace vorn::pairwise {
 

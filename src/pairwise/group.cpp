@@ -10,6 +10,7 @@
 #include "common/kernel_isa.hpp"
 #include "pairwise/compact_scores.hpp"
 #include "pairwise/exact_integers.hpp"
+#include "pairwise/gap_terms.hpp"
 #include "pairwise/group_kernel.hpp"
 #include "pairwise/traceback.hpp"
 
@@ -126,9 +127,6 @@ bool run(const std::string_view* seq1, const std::string_view* seq2, std::size_t
     for (std::size_t t = 0; t < n_scores; ++t) tab_int[t] = pairwise::scaled_score(tab[t], plan);
     const int small_chunks =
         std::is_same_v<T, std::int16_t> ? pairwise::small_table(tab_int, n_scores, tab_small) : 0;
-    const T o = static_cast<T>(pairwise::scaled_score(gaps.open_eff, plan));
-    const T e = static_cast<T>(pairwise::scaled_score(gaps.extend, plan));
-    const T c = static_cast<T>(pairwise::scaled_score(gaps.close, plan));
     T* ox = terms;
     T* ex = ox + row_entries;
     T* cx = ex + row_entries;
@@ -137,18 +135,17 @@ bool run(const std::string_view* seq1, const std::string_view* seq2, std::size_t
     T* cy = ey + col_entries;
     const bool l1f = options.seq1_left_free, r1f = options.seq1_right_free;
     const bool l2f = options.seq2_left_free, r2f = options.seq2_right_free;
+    auto whole = [&](double v) { return static_cast<T>(pairwise::scaled_score(v, plan)); };
     for (std::int64_t l = 0; l < w; ++l) {
         for (std::int64_t i = 0; i <= rows; ++i) {
-            const bool free = gap_is_free(i, lane_n[l], l1f, r1f);
-            ox[i * w + l] = free ? T{0} : o;
-            ex[i * w + l] = free ? T{0} : e;
-            cx[i * w + l] = closing_is_exempt(i, l1f) ? T{0} : c;
+            const pairwise::GapTerm g = pairwise::gap_term(i, lane_n[l], l1f, r1f, gaps);
+            ox[i * w + l] = whole(g.open), ex[i * w + l] = whole(g.extend);
+            cx[i * w + l] = whole(g.close);
         }
         for (std::int64_t j = 0; j <= cols; ++j) {
-            const bool free = gap_is_free(j, lane_m[l], l2f, r2f);
-            oy[j * w + l] = free ? T{0} : o;
-            ey[j * w + l] = free ? T{0} : e;
-            cy[j * w + l] = closing_is_exempt(j, l2f) ? T{0} : c;
+            const pairwise::GapTerm g = pairwise::gap_term(j, lane_m[l], l2f, r2f, gaps);
+            oy[j * w + l] = whole(g.open), ey[j * w + l] = whole(g.extend);
+            cy[j * w + l] = whole(g.close);
         }
     }
 
@@ -157,9 +154,8 @@ bool run(const std::string_view* seq1, const std::string_view* seq2, std::size_t
     in.cols = cols;
     in.q1 = q1;
     in.q2 = q2;
-    in.tab_int = tab_int;
-    in.tab_small = small_chunks > 0 ? tab_small : nullptr;
-    in.small_chunks = small_chunks;
+    in.scores =
+        pairwise::IntegerScores{tab_int, small_chunks > 0 ? tab_small : nullptr, small_chunks};
     in.ox = ox, in.ex = ex, in.cx = cx;
     in.oy = oy, in.ey = ey, in.cy = cy;
     in.unreachable = static_cast<T>(plan.unreachable);

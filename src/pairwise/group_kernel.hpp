@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "common/interruption.hpp"
-#include "pairwise/kernel.hpp"
+#include "pairwise/fill.hpp"
 
 namespace vorn::pairwise {
 
@@ -16,17 +16,15 @@ namespace vorn::pairwise {
 // the pair in lane l at row x (seq1 position) or column x (seq2 position).
 template <class T>
 struct GroupInput {
-    std::int64_t rows, cols;        // the longest seq1 and the longest seq2 of the group
-    const std::uint16_t* q1;        // by row 0..rows: code of s1[i-1] times sigma2 (row 0 padding)
-    const std::uint16_t* q2;        // by column 0..cols: code of s2[j-1] (column 0 padding)
-    const std::int32_t* tab_int;    // pair scores, indexed by q1 + q2
-    const std::int16_t* tab_small;  // the same in blocks of 64, or null (see FillInput)
-    int small_chunks;
-    const T *ox, *ex, *cx;   // by row: GapInSeq1 opening and extension, closing of X
-    const T *oy, *ey, *cy;   // by column: GapInSeq2 opening and extension, closing of Y
-    T unreachable;           // the stand-in for -inf
-    T* rows_storage;         // 6 * (cols + 2) * W cells: two rows of the three states
-    std::uint8_t* pointers;  // [(i * (cols + 1) + j) * W + l], as in the pairwise fill
+    std::int64_t rows, cols;  // the longest seq1 and the longest seq2 of the group
+    const std::uint16_t* q1;  // by row 0..rows: code of s1[i-1] times sigma2 (row 0 padding)
+    const std::uint16_t* q2;  // by column 0..cols: code of s2[j-1] (column 0 padding)
+    IntegerScores scores;     // pair scores, indexed by q1 + q2
+    const T *ox, *ex, *cx;    // by row: GapInSeq1 opening and extension, closing of X
+    const T *oy, *ey, *cy;    // by column: GapInSeq2 opening and extension, closing of Y
+    T unreachable;            // the stand-in for -inf
+    T* rows_storage;          // 6 * (cols + 2) * W cells: two rows of the three states
+    std::uint8_t* pointers;   // [(i * (cols + 1) + j) * W + l], as in the pairwise fill
     const std::int64_t *lane_n, *lane_m;  // each lane's own lengths
     T* ends;                              // [l * 3 + state]: the states at (lane_n, lane_m)
     Interruption* interruption;           // ticked once per row, for every lane

@@ -1,12 +1,12 @@
-// The grouped fill, included once per instruction set after kernel_impl.hpp (whose lane
-// types, lookup, add and Best it uses). Each lane holds a different pair; rows i of all
-// pairs are filled together, columns j one after another, with the pairwise fill's
-// candidates in the same order and the same strict comparisons, so every pointer byte and
-// every reachable value is the one that pair's own fill computes. A lane whose pair is
-// shorter than the group computes cells past its ends too; they are never read.
+// The grouped fill, included once per instruction set after kernel_impl.hpp. Each lane holds
+// a different pair; rows i of all pairs are filled together, columns j one after another, by
+// the pairwise recurrence (cell_step.hpp), so every pointer byte and every reachable value is
+// the one that pair's own fill computes. A lane whose pair is shorter than the group computes
+// cells past its ends too; they are never read.
 //
 // Row -1 and column -1 hold the stand-in, as the pairwise fill's padding and sentinels
 // do, so the unreachable states of row and column 0 read exactly what they read there.
+#include "pairwise/cell_step.hpp"
 #include "pairwise/group_kernel.hpp"
 
 namespace vorn::pairwise::KERNEL_NS {
@@ -18,7 +18,6 @@ using namespace vorn::KERNEL_NS;  // the lane types and operations
 template <class T>
 void fill_rows(const GroupInput<T>& in) {
     using V = typename Lanes<T>::V;
-    using Mask = typename Lanes<T>::Mask;
     using U16 = typename Lanes<T>::U16;
     constexpr int W = sizeof(V) / sizeof(T);
     static_assert(W == group_lanes<T>(kVectorBytes));
@@ -35,11 +34,8 @@ void fill_rows(const GroupInput<T>& in) {
             for (std::int64_t e = 0; e < cols + 2; ++e) store(row[r][t] + e * W, none);
         }
     }
-    FillInput lookup_input{};
-    lookup_input.tab_int = in.tab_int;
-    lookup_input.tab_small = in.tab_small;
-    lookup_input.small_chunks = in.small_chunks;
     // Local copies, which the stores below cannot be taken to change.
+    const IntegerScores scores = in.scores;
     const std::uint16_t* const q2 = in.q2;
     const T *const oy_j = in.oy, *const ey_j = in.ey, *const cy_j = in.cy;
     for (std::int64_t i = 0; i <= rows; ++i) {
@@ -60,25 +56,24 @@ void fill_rows(const GroupInput<T>& in) {
         }
         for (; j <= cols; ++j) {
             const std::int64_t e = (j + 1) * W, e1 = j * W;  // column j and j - 1
-            const V sub = lookup<T>(lookup_input, a + load<U16>(q2 + j * W));
-            const V oy = load<V>(oy_j + j * W), ey = load<V>(ey_j + j * W);
-            const V cy = load<V>(cy_j + j * W);
-            Best<T> bm, bx, by;
-            bm.offer(add(load<V>(prev[0] + e1), sub), 0);
-            bm.offer(add(cx, add(load<V>(prev[1] + e1), sub)), 1);
-            bm.offer(add(cy, add(load<V>(prev[2] + e1), sub)), 2);
-            bx.offer(add(load<V>(cur[0] + e1), ox), 0);
-            bx.offer(add(ex, load<V>(cur[1] + e1)), 1);
-            bx.offer(add(cy, add(ox, load<V>(cur[2] + e1))), 2);
-            by.offer(add(load<V>(prev[0] + e), oy), 0);
-            by.offer(add(cx, add(oy, load<V>(prev[1] + e))), 1);
-            by.offer(add(ey, load<V>(prev[2] + e)), 2);
-            store(cur[0] + e, bm.value);
-            store(cur[1] + e, bx.value);
-            store(cur[2] + e, by.value);
-            const Mask packed =
-                (bm.from << kShiftMatch) | (bx.from << kShiftGap1) | (by.from << kShiftGap2);
-            store(out + j * W, __builtin_convertvector(packed, typename Lanes<T>::U8));
+            Terms<T> t;
+            t.sub = lookup<T>(scores, a + load<U16>(q2 + j * W));
+            t.cx_m = t.cx_y = cx;
+            t.cy_m = t.cy_x = load<V>(cy_j + j * W);
+            t.ox = ox, t.ex = ex;
+            t.oy = load<V>(oy_j + j * W), t.ey = load<V>(ey_j + j * W);
+            Neighbours<T> p;
+            p.m_diag = load<V>(prev[0] + e1), p.x_diag = load<V>(prev[1] + e1);
+            p.y_diag = load<V>(prev[2] + e1);
+            p.m_left = load<V>(cur[0] + e1), p.x_left = load<V>(cur[1] + e1);
+            p.y_left = load<V>(cur[2] + e1);
+            p.m_up = load<V>(prev[0] + e), p.x_up = load<V>(prev[1] + e);
+            p.y_up = load<V>(prev[2] + e);
+            const Cells<T> c = cell_step(p, t);
+            store(cur[0] + e, c.m.value);
+            store(cur[1] + e, c.x.value);
+            store(cur[2] + e, c.y.value);
+            store(out + j * W, pointer_bytes(c));
         }
         for (int l = 0; l < W; ++l) {
             if (in.lane_n[l] != i) continue;

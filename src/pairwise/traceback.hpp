@@ -9,7 +9,7 @@
 #include "common/expected.hpp"
 #include "common/interruption.hpp"
 #include "pairwise/core.hpp"
-#include "pairwise/kernel.hpp"
+#include "pairwise/fill.hpp"
 
 namespace vorn::pairwise {
 

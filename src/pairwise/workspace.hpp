@@ -1,0 +1,126 @@
+// The pairwise engine's working memory: every buffer of a call, kept by the workspace so that
+// a batch reuses the storage of its largest pair so far, and the one list of those buffers with
+// their sizes, which both the memory figures and the allocation walk. Plain C++.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <type_traits>
+
+#include "common/checked_size.hpp"
+#include "pairwise/compact_scores.hpp"
+#include "pairwise/core.hpp"
+#include "pairwise/fill.hpp"
+
+namespace vorn {
+
+// What a fill in cells of type T holds.
+template <class T>
+struct CellBuffers {
+    Scratch<T> diagonals;    // the nine diagonals of the fill state
+    Scratch<T> checkpoints;  // the checkpointed path's stored diagonals
+    Scratch<T> terms;        // integers: the gap terms per index in the cell type
+    Scratch<T> border;       // the rows between row blocks
+};
+
+struct PairwiseWorkspace::Storage {
+    std::string s1, s2;               // upper-cased working copies
+    pairwise::CompactScores scores;   // 2.5 KiB: not on the stack
+    Scratch<std::uint8_t> pointers;   // the whole grid, or one block of diagonals
+    Scratch<std::uint64_t> offsets;   // the first cell of each anti-diagonal
+    Scratch<std::uint16_t> codes;     // q1 by i, then q2r by k
+    Scratch<double> terms;            // per index: gap terms, or the end-weight sums
+    Scratch<double> tab;              // the pair scores of the bytes that occur
+    Scratch<std::int32_t> tab_int;    // the same as whole numbers
+    Scratch<std::int16_t> tab_small;  // and in 16-bit blocks for permutes
+    CellBuffers<double> real;
+    CellBuffers<std::int32_t> wide;
+    CellBuffers<std::int16_t> narrow;
+
+    template <class T>
+    CellBuffers<T>& cells() {
+        if constexpr (std::is_same_v<T, double>) {
+            return real;
+        } else if constexpr (std::is_same_v<T, std::int32_t>) {
+            return wide;
+        } else {
+            return narrow;
+        }
+    }
+};
+
+namespace pairwise {
+
+// The sizes of one call's buffers. Per-index arrays carry padding at index -1 and kLanes
+// entries of slack at the end; a stored diagonal holds at most min(n, m) + 1 cells.
+struct Sizes {
+    std::int64_t n, m;
+    std::uint64_t cells;      // (n + 1)(m + 1)
+    std::uint64_t diagonals;  // n + m + 1
+    std::uint64_t len_i, len_k;
+    std::uint64_t room;     // one stored diagonal
+    std::uint64_t longest;  // the longest diagonal
+    std::uint64_t table;    // entries of the compact score table, at most
+    std::int64_t interval;  // diagonals per block of the checkpointed path
+    std::int64_t n_blocks;
+    std::uint64_t block_cells;  // the cells of the largest block
+};
+
+// How a call keeps what its traceback reads, and the cell type it fills in.
+struct Layout {
+    bool checkpointed;  // checkpoints and one block of pointers, else the whole grid's
+    bool row_blocks;    // the whole grid filled in blocks of rows (border rows kept)
+};
+
+// Every buffer of a call with its element count: visit(select, count), where select(storage)
+// gives the buffer; first those of every cell type, then those of cells of type T. A buffer
+// added to the call is one line here. (The counts saturate: a grid too large for them fails
+// its memory figure.)
+template <class Visit>
+void each_common_buffer(const Sizes& z, const Layout& layout, Visit&& visit) {
+    using S = PairwiseWorkspace::Storage;
+    visit(
+        [](S & s) -> auto& { return s.offsets; }, z.diagonals + 1);
+    visit(
+        [](S & s) -> auto& { return s.codes; }, z.len_i + z.len_k);
+    visit(
+        [](S & s) -> auto& { return s.terms; }, 3 * (z.len_i + z.len_k));
+    visit(
+        [](S & s) -> auto& { return s.tab; }, std::max<std::uint64_t>(z.table, 16));
+    visit(
+        [](S & s) -> auto& { return s.pointers; },
+        saturating_add(layout.checkpointed ? z.block_cells : z.cells, kLanes));
+}
+
+template <class T, class Visit>
+void each_buffer(const Sizes& z, const Layout& layout, Visit&& visit) {
+    using S = PairwiseWorkspace::Storage;
+    const auto times = saturating_mul;
+    each_common_buffer(z, layout, visit);
+    visit(
+        [](S & s) -> auto& { return s.cells<T>().diagonals; }, 9 * z.room);
+    if (layout.checkpointed) {
+        visit(
+            [](S & s) -> auto& { return s.cells<T>().checkpoints; },
+            std::max<std::uint64_t>(
+                times(static_cast<std::uint64_t>(z.n_blocks - 1), times(6, z.longest)), 1));
+    }
+    if (layout.row_blocks) {
+        visit(
+            [](S & s) -> auto& { return s.cells<T>().border; },
+            6 * (static_cast<std::uint64_t>(z.m) + 1));
+    }
+    if constexpr (!std::is_same_v<T, double>) {
+        visit(
+            [](S & s) -> auto& { return s.tab_int; }, z.table);
+        visit(
+            [](S & s) -> auto& { return s.tab_small; }, kSmallTable);
+        visit(
+            [](S & s) -> auto& { return s.cells<T>().terms; }, 3 * (z.len_i + z.len_k));
+    }
+}
+
+}  // namespace pairwise
+
+}  // namespace vorn
