@@ -208,20 +208,12 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2,
 
     // Sizes and the traceback path first, so that a grid that cannot exist, or does not fit,
     // fails before anything is touched.
-    const std::optional<Sizes> sizes = pairwise::plan_sizes(p.n, p.m, policy);
+    std::optional<Sizes> sizes = pairwise::plan_sizes(p.n, p.m, policy);
     if (!sizes) return kOutOfMemory;
-    const Sizes& z = *sizes;
+    Sizes& z = *sizes;
     Expected<Layout> chosen = pairwise::choose_layout(z, policy);
     if (!chosen) return chosen.error();
     Layout layout = *chosen;
-    const PairwiseMemory need = pairwise::memory_figures(z);
-    if (!layout.checkpointed && !ws.pointers.reserve(z.cells + pairwise::kLanes)) {
-        // The whole grid could not be had: the checkpoints may still fit.
-        if (policy.traceback == TracebackPath::Full) return memory_error(need.whole_grid);
-        layout.checkpointed = true;
-    }
-    if (!pairwise::reserve_buffers(ws, z, layout))
-        return memory_error(layout.checkpointed ? need.checkpointed : need.whole_grid);
 
     // 1. Upper-cased working copies; the result strings are built from them.
     assign_upper(ws.s1, seq1);
@@ -232,11 +224,24 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2,
     // 2. Derived gap scores.
     p.gaps = derive_gap_scores(options);
 
-    // The bytes that occur as compact codes, their pair scores as a compact table.
+    // The bytes that occur, numbered on each side: the compact table's size.
     pairwise::CompactScores& scores = ws.scores;
     scores.reset();
     for (std::int64_t i = 0; i < p.n; ++i) scores.add1(p.s1[i]);
     for (std::int64_t j = 0; j < p.m; ++j) scores.add2(p.s2[j]);
+    p.n_scores = scores.size();
+    z.table = p.n_scores;
+
+    const PairwiseMemory need = pairwise::memory_figures(z);
+    if (!layout.checkpointed && !ws.pointers.reserve(z.cells + pairwise::kLanes)) {
+        // The whole grid could not be had: the checkpoints may still fit.
+        if (policy.traceback == TracebackPath::Full) return memory_error(need.whole_grid);
+        layout.checkpointed = true;
+    }
+    if (!pairwise::reserve_buffers(ws, z, layout))
+        return memory_error(layout.checkpointed ? need.checkpointed : need.whole_grid);
+
+    // Their codes as table indices, their pair scores as the compact table.
     std::uint16_t* q = ws.codes.get();
     std::fill(q, q + z.len_i + z.len_k, std::uint16_t{0});
     std::uint16_t* q1 = q + 1;         // by i, q1[-1] and q1[0] padding
@@ -246,7 +251,6 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2,
     for (std::int64_t k = 0; k < p.m; ++k)
         q2r[k] = static_cast<std::uint16_t>(scores.code2(p.s2[p.m - 1 - k]));
     p.codes = pairwise::Codes{q1, q2r};
-    p.n_scores = scores.size();
     double* tab = ws.tab.get();
     std::fill(tab, tab + std::max<std::size_t>(p.n_scores, 16), 0.0);
     scores.write(table, tab);

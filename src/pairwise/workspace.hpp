@@ -61,7 +61,8 @@ struct Sizes {
     std::uint64_t len_i, len_k;
     std::uint64_t room;     // one stored diagonal
     std::uint64_t longest;  // the longest diagonal
-    std::uint64_t table;    // entries of the compact score table, at most
+    std::uint64_t table;    // entries of the compact score table (at most, until the call
+                            // has numbered the bytes that occur)
     std::int64_t interval;  // diagonals per block of the checkpointed path
     std::int64_t n_blocks;
     std::uint64_t block_cells;  // the cells of the largest block
