@@ -163,11 +163,14 @@ FORK = """
     how = sys.argv[1]
     pairs = [(text(rng.randint(20, 300)), text(rng.randint(20, 300))) for _ in range(1500)]
     pairs += [(text(rng.randint(400, 1800)), text(rng.randint(400, 1800))) for _ in range(50)]
-    pairs += [(text(5900), text(5800))]  # a large pair: aligned one at a time
+    pairs += [(text(5900), text(5800)) for _ in range(2)]  # large pairs: aligned one at a time
     rng.shuffle(pairs)
     expected = vrn.needleman_wunsch_batch(pairs, score_matrix=M)
     forked = []
+    running = [True]
     def fork():
+        if not running[0]:
+            return  # the batch is over: nothing to fork into
         forked.append(os.fork())
         if forked[-1] == 0 and how == "thread":
             os._exit(0 if vrn.needleman_wunsch_batch(pairs[:400], score_matrix=M) == expected[:400] else 7)
@@ -178,13 +181,13 @@ FORK = """
     else:
         threading.Thread(target=lambda: (time.sleep(delay), fork())).start()
     got = vrn.needleman_wunsch_batch(pairs, score_matrix=M)
+    running[0] = False
     if forked and forked[0] == 0:
         os._exit(0 if got == expected else 5)
-    while not forked:
-        time.sleep(0.01)
     signal.setitimer(signal.ITIMER_REAL, 0)
-    _, status = os.waitpid(forked[0], 0)
-    print(json.dumps({"parent": got == expected, "child": os.waitstatus_to_exitcode(status)}))
+    time.sleep(delay)
+    status = os.waitstatus_to_exitcode(os.waitpid(forked[0], 0)[1]) if forked else None
+    print(json.dumps({"parent": got == expected, "child": status}))
 """
 
 
@@ -194,12 +197,16 @@ FORK = """
 @pytest.mark.parametrize("threads", ["2", "4"])
 def test_fork_during_a_pooled_batch(how, threads):
     import json
-    for delay in (0.01, 0.04, 0.09):
+    forks = 0
+    for delay in (0.005, 0.02, 0.04, 0.07):
         done = subprocess.run([sys.executable, "-c", PRELUDE + textwrap.dedent(FORK), how, str(delay)],
                               capture_output=True, text=True, timeout=120, cwd=TESTS,
                               env=dict(os.environ, VORN_RUST_NATIVE_NUM_THREADS=threads))
         assert done.returncode == 0, done.stderr[-2000:]
-        assert json.loads(done.stdout) == {"parent": True, "child": 0}
+        report = json.loads(done.stdout)
+        assert report["parent"] and report["child"] in (0, None), report
+        forks += report["child"] == 0
+    assert forks >= 2  # at least the early forks land inside the batch
 
 
 # A batch on the pool under address-space limits from below what Python needs to well above:
