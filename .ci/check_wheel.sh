@@ -11,8 +11,11 @@
 #      installed module can be imported;
 #   4. the stubs installed from the wheel pass .ci/check_stubs.sh.
 # Everything is built and installed under a temporary directory in /tmp; the source tree
-# and the interpreter's own packages are left alone.
+# and the interpreter's own packages are left alone. Given a directory (.ci/run gives
+# build/ci-wheel), the script leaves the checked wheel there, in place of any wheel left
+# before, for .ci/check_versions.sh to install into other interpreters.
 set -euo pipefail
+keep=${1:+$(realpath -m "$1")}
 cd "$(dirname "$0")/.."
 root=$(pwd)
 PYTHON=${PYTHON:-python3}
@@ -103,5 +106,12 @@ step "test suite against the installed wheel"
 
 step "type stubs installed from the wheel"
 PYTHON="$py" bash "$root/.ci/check_stubs.sh"
+
+if [ -n "$keep" ]; then
+    mkdir -p "$keep"
+    rm -f "$keep"/*.whl
+    cp "$wheel" "$keep/"
+    echo "kept $keep/$(basename "$wheel")"
+fi
 
 step "wheel OK: $(basename "$wheel")"
