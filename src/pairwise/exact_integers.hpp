@@ -1,36 +1,48 @@
-// Whether a pairwise fill without a scaler can run on integers and give exactly the
-// double fill's values, pointers and score. Plain C++.
+// Whether a pairwise fill without a scaler can run on integers and give exactly the double
+// fill's values, pointers and score. Plain C++.
 //
-// Let every score that enters the fill (the pair scores of the bytes that occur,
-// gap_open_eff, gap_extend and gap_close) be finite, not -0.0, and a whole multiple of
-// 2^-shift. Each cell's double value is then a sum of such numbers, and when every
-// magnitude stays below 2^31 * 2^-shift every sum is exact, so the double fill computes
-// exactly (integer fill) * 2^-shift on the cells it can reach, with the same strict
-// comparisons and so the same pointers and ties. No -0.0 can arise (an IEEE sum is -0.0
-// only when both terms are), so the score 0 comes back as +0.0 either way.
+// Symbols, named alike here and in exact_integers.cpp:
+//   shift   every score that enters the fill (the pair scores S of the bytes that occur, and
+//           o = gap_open_eff, e = gap_extend, c = gap_close) is finite, not -0.0, and a whole
+//           multiple of 2^-shift; its units, units(v) = v * 2^shift, are whole numbers of
+//           magnitude at most 2^30.
+//   C       the largest magnitude of one step of a candidate, a step being what a candidate
+//           adds to its predecessor's value, or a partial sum to it: S, S + c (Match),
+//           o, e, o + c (a gap column), and the partial sums S and o (c alone is counted too).
+//   H       an upper bound on every value the fill can reach (units).
+//   F       a lower bound (the floor) on every reachable value (units).
+//   lowest, highest   the cell type's range; U = lowest + 2C, the stand-in for -inf.
 //
-// The cells that are -inf in the double fill are those no path reaches: Match in row or
-// column 0 (but the start), GapInSeq1 in column 0 and GapInSeq2 in row 0. Each of them
-// reads only the padding and the sentinels, which hold the stand-in U, so it holds U plus
-// one step (a candidate minus its predecessor, at most C in magnitude), and every
-// candidate read from it is within 2C of U. The stand-in is U = lowest + 2C: those
-// candidates never leave the type, and with every reachable value at least `floor`, where
-// floor - C > U + 2C, they lose against every reachable candidate, exactly as -inf loses
-// in the double fill. Their own pointers may differ from the double fill's unset ones,
-// but the traceback never reads them: it starts at the best end state, which some path
-// reaches, and every step from a reachable state goes to a reachable one.
-//
-// Bounds on the reachable values (S = pair scores, o, e, c = gap_open_eff, gap_extend,
-// gap_close, all scaled; a step adds a pair score, possibly with c, or a gap term from
-// {0, o, e, c, o + c}): a path has at most min(n, m) Match columns and n + m columns,
-// so no value exceeds min(n, m) * max(S, S + c, 0) + (n + m) * max(gap steps). Each
-// reachable state of cell (i, j) is reached by a path of min(i, j) or fewer Match columns
-// and |i - j| + 2 or fewer gap columns in at most two gaps (so at most two openings and
-// two closings), so no value is below
-//   -(max over the grid of min(i, j) * |min(S, 0)| + (|i - j| + 2) * |min(e, 0)|)
-//     - 2 * |min(o, c, o + c, 0)| - 2 * |min(c, 0)|,
-// the maximum lying at a corner: max(n, m) * |min(e, 0)| or
-// min(n, m) * |min(S, 0)| + (max(n, m) - min(n, m)) * |min(e, 0)|, plus the 2 columns.
+// (a) Exactness. Every reachable value is a sum of scores, each a whole number of units, and
+//     stays within [F - C, H + C], so below 2^53 units in magnitude: every double sum is exact
+//     and the double fill computes exactly (integer fill) * 2^-shift, with the same strict
+//     comparisons and so the same pointers and ties. No -0.0 arises (an IEEE sum is -0.0
+//     only when both terms are, and the start is +0.0), so a score of 0 is +0.0 either way.
+// (b) H: a path has at most min(n, m) Match columns and n + m columns, so no value exceeds
+//     min(n, m) * max(S + max(c, 0), 0) + (n + m) * max(o, e, c, o + c, 0).
+// (c) F: each reachable state of cell (i, j) is reached by a path of min(i, j) or fewer Match
+//     columns and |i - j| + 2 or fewer gap columns in at most two gaps (two openings, two
+//     closings), so no value is below
+//       -( max over the grid of [min(i, j) * a + |i - j| * b] + 2b + 2p + 2q ),
+//     with a = max(-S, 0), b = max(-e, 0), p = max(-o, -c, -(o + c), 0), q = max(-c, 0); the
+//     maximum over the grid lies at a corner: max(n, m) * b, or min(n, m) * a +
+//     (max(n, m) - min(n, m)) * b.
+// (d) The unreachable cells of the double fill (-inf there) are Match in row or column 0 but
+//     the start, GapInSeq1 in column 0 and GapInSeq2 in row 0. Each reads only padding and
+//     sentinels, which hold U, so it holds a value in [U - C, U + C], and every candidate or
+//     partial sum read from it lies in [U - 2C, U + 2C] = [lowest, lowest + 4C]: it never
+//     leaves the type.
+// (e) Every candidate from a reachable predecessor is at least F - C. With F - C > U + 2C it
+//     beats every candidate from an unreachable one, exactly as a finite value beats -inf;
+//     where all of a cell's candidates come from unreachable cells the cell is unreachable in
+//     the double fill too. The pointers of unreachable cells may differ from the double
+//     fill's unset ones, but the traceback never reads them: it starts at the best end state,
+//     which some path reaches, and every step from a reachable state goes to a reachable one.
+// (f) Every candidate from a reachable predecessor is at most H + C, which must not exceed
+//     highest.
+// The checks in plan_integer_fill are numbered after these lines. Integer sums in the kernels
+// wrap (unsigned), so the lanes past a diagonal's end, which read slack and are never read
+// back, are defined behaviour.
 #pragma once
 
 #include <cstddef>
@@ -43,10 +55,15 @@
 namespace vorn::pairwise {
 
 struct IntegerPlan {
-    int shift;                 // every score times 2^shift is a whole number
-    std::int32_t unreachable;  // the stand-in for -inf
-    std::int32_t floor;        // no reachable cell holds less
+    int shift;                 // every score is a whole number of 2^-shift units
+    std::int32_t unreachable;  // U, the stand-in for -inf
+    std::int32_t floor;        // F: no reachable cell holds less
 };
+
+// v in units of 2^-shift, v * 2^shift: exact for the scores a plan admits.
+inline double units(double v, int shift) noexcept {
+    return v * static_cast<double>(std::int64_t{1} << shift);
+}
 
 // The plan for cells of `type` (Int32 or Int16), or nothing when the scores or the
 // lengths do not allow it. `pair_scores` are the scores of every pair of bytes that can
@@ -55,15 +72,15 @@ std::optional<IntegerPlan> plan_integer_fill(const double* pair_scores, std::siz
                                              const GapScores& gaps, std::int64_t n, std::int64_t m,
                                              CellType type);
 
-// The score a scaled integer stands for: -inf for a state no path reaches.
+// A score in the plan's units, as the integer fills hold it.
+inline std::int32_t scaled_score(double value, const IntegerPlan& plan) noexcept {
+    return static_cast<std::int32_t>(units(value, plan.shift));
+}
+
+// The score a value of the integer fill stands for: -inf for a state no path reaches.
 inline double integer_score(std::int64_t value, const IntegerPlan& plan) noexcept {
     if (value < plan.floor) return kNegInf;
     return static_cast<double>(value) / static_cast<double>(std::int64_t{1} << plan.shift);
-}
-
-// Every score times 2^shift (exact: the plan admits only such scores).
-inline std::int32_t scaled_score(double value, const IntegerPlan& plan) noexcept {
-    return static_cast<std::int32_t>(value * static_cast<double>(std::int64_t{1} << plan.shift));
 }
 
 // The 16-bit fills' permute table: the scaled scores in blocks of 64, zero-padded, into
