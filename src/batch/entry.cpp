@@ -2,17 +2,21 @@
 // nothing (an interrupted batch returns nothing). The pairs are copied out of Python first,
 // so that align_batch runs them without the interpreter lock, on as many threads as the
 // thread switch allows; the results come back in input order.
-#include "pairwise/entry.hpp"
+#include "batch/entry.hpp"
 
 #include <optional>
 #include <vector>
 
-#include "arguments/alignment_call.hpp"
-#include "arguments/gil.hpp"
-#include "arguments/py_ref.hpp"
-#include "arguments/switches.hpp"
 #include "batch/batch_core.hpp"
+#include "binding/alignment_call.hpp"
+#include "binding/errors.hpp"
+#include "binding/gil.hpp"
+#include "binding/py_ref.hpp"
+#include "binding/results.hpp"
+#include "binding/switches.hpp"
 #include "common/checked_size.hpp"
+#include "pairwise/entry.hpp"
+#include "scaler/scaler_type.hpp"
 
 namespace vorn {
 
@@ -33,6 +37,7 @@ enum class P {
 constexpr Param kParams[] = {
     {"seq_pairs", Kind::SeqPairs, true},
     VORN_PAIRWISE_KEYWORDS,
+    kScoreScalerParam,
 };
 static_assert(alignment_params_match<P>(kParams) && param_is(kParams, P::SeqPairs, "seq_pairs"));
 constexpr Signature kSignature = make_signature("needleman_wunsch_batch", kParams, 1);

@@ -8,9 +8,11 @@
 #include <new>
 #include <string>
 
-#include "arguments/arguments.hpp"
-#include "arguments/gil.hpp"
-#include "arguments/py_ref.hpp"
+#include "batch/entry.hpp"
+#include "binding/arguments.hpp"
+#include "binding/errors.hpp"
+#include "binding/gil.hpp"
+#include "binding/py_ref.hpp"
 #include "pairwise/entry.hpp"
 #include "scaler/scaler_type.hpp"
 #include "three_way/entry.hpp"
@@ -83,17 +85,9 @@ bool module_body(PyObject* module) {
     if (!find_signal_thread()) return false;
     PyTypeObject* type = scaler_type();
     if (!type) {
-        PyObject *t = nullptr, *v = nullptr, *tb = nullptr;
-        PyErr_Fetch(&t, &v, &tb);
-        PyErr_NormalizeException(&t, &v, &tb);
-        PyRef cause = PyRef::steal(v);
-        Py_XDECREF(t);
-        Py_XDECREF(tb);
-        PyRef error = PyRef::steal(PyObject_CallFunction(
-            PyExc_RuntimeError, "s", "An error occurred while initializing class RustScoreScaler"));
-        if (!error) return false;
-        PyException_SetCause(error.get(), cause.release());  // steals
-        PyErr_SetObject(PyExc_RuntimeError, error.get());
+        PyRef message = PyRef::steal(
+            PyUnicode_FromString("An error occurred while initializing class RustScoreScaler"));
+        if (message) raise_caused_by_pending(PyExc_RuntimeError, message.get());
         return false;
     }
     {

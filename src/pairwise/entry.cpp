@@ -2,9 +2,12 @@
 // once and returns (aligned seq1, aligned seq2, score).
 #include "pairwise/entry.hpp"
 
-#include "arguments/alignment_call.hpp"
-#include "arguments/gil.hpp"
-#include "arguments/py_ref.hpp"
+#include "binding/alignment_call.hpp"
+#include "binding/errors.hpp"
+#include "binding/gil.hpp"
+#include "binding/py_ref.hpp"
+#include "binding/results.hpp"
+#include "scaler/scaler_type.hpp"
 
 namespace vorn {
 
@@ -27,6 +30,7 @@ constexpr Param kParams[] = {
     {"seq1", Kind::String, true},
     {"seq2", Kind::String, true},
     VORN_PAIRWISE_KEYWORDS,
+    kScoreScalerParam,
 };
 static_assert(alignment_params_match<P>(kParams) && param_is(kParams, P::Seq1, "seq1") &&
               param_is(kParams, P::Seq2, "seq2"));

@@ -5,8 +5,9 @@
 #include <new>
 #include <string>
 
-#include "arguments/arguments.hpp"
-#include "arguments/py_ref.hpp"
+#include "binding/arguments.hpp"
+#include "binding/errors.hpp"
+#include "binding/py_ref.hpp"
 #include "scaler/scale_factor.hpp"
 
 namespace vorn {
@@ -131,9 +132,16 @@ PyTypeObject* scaler_type() {
 
 const Signature& make_rust_score_scaler_signature() { return kFactorySignature; }
 
-ScalerParams scaler_params(PyObject* scaler) {
-    const auto* obj = reinterpret_cast<const ScalerObject*>(scaler);
-    return {obj->decay_exponent, obj->temperature};
+bool convert_score_scaler(PyObject* o, Converted* out) {
+    PyTypeObject* type = scaler_type();
+    if (!type) return false;
+    if (!Py_IS_TYPE(o, type)) {  // the class cannot be subclassed
+        raise_cannot_convert(o, "RustScoreScaler");
+        return false;
+    }
+    const auto* obj = reinterpret_cast<const ScalerObject*>(o);
+    out->scaler = ScalerParams{obj->decay_exponent, obj->temperature};
+    return true;
 }
 
 PyObject* make_rust_score_scaler(PyObject*, PyObject* args, PyObject* kwargs) {

@@ -3,8 +3,9 @@
 // read (only a value's __float__ or __index__ can do that).
 #include "score_table/build_score_table.hpp"
 
-#include "arguments/arguments.hpp"
-#include "arguments/py_ref.hpp"
+#include "binding/arguments.hpp"
+#include "binding/errors.hpp"
+#include "binding/py_ref.hpp"
 
 namespace vorn {
 

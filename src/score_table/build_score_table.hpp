@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "arguments/arguments.hpp"
+#include "binding/arguments.hpp"
 #include "score_table/score_table.hpp"
 
 namespace vorn {

@@ -3,10 +3,12 @@
 // splits inside a multi-byte character is not valid UTF-8 and is returned as "".
 #include "three_way/entry.hpp"
 
-#include "arguments/alignment_call.hpp"
-#include "arguments/arguments.hpp"
-#include "arguments/gil.hpp"
-#include "arguments/py_ref.hpp"
+#include "binding/alignment_call.hpp"
+#include "binding/arguments.hpp"
+#include "binding/errors.hpp"
+#include "binding/gil.hpp"
+#include "binding/py_ref.hpp"
+#include "binding/results.hpp"
 #include "three_way/core.hpp"
 
 namespace vorn {

@@ -3,7 +3,7 @@
 
 #include <Python.h>
 
-#include "arguments/arguments.hpp"
+#include "binding/arguments.hpp"
 
 namespace vorn {
 

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <utility>
 
-#include "arguments/arguments.hpp"
+#include "binding/arguments.hpp"
 #include "common/interruption.hpp"
 
 namespace vorn {

@@ -1,6 +1,6 @@
 // The argument layer shared by every callable of the module: matching positional and
 // keyword arguments against a parameter table, converting each parameter by its kind,
-// and the error conventions (exact messages, the "argument '{name}': " prefix).
+// and the conventions of their errors (exact messages, the "argument '{name}': " prefix).
 #pragma once
 
 #include <Python.h>
@@ -13,14 +13,14 @@
 #include <utility>
 #include <vector>
 
-#include "arguments/py_ref.hpp"
+#include "binding/py_ref.hpp"
 #include "common/engine_input.hpp"
-#include "common/expected.hpp"
-#include "score_table/score_table.hpp"
 
 namespace vorn {
 
 enum class Kind : std::uint8_t { String, Float, Flag, Dict, Scaler, SeqPairs, Index };
+
+struct Converted;
 
 struct Param {
     const char* name;
@@ -28,6 +28,10 @@ struct Param {
     bool required;
     double default_value = 0.0;   // Float: the default; Flag: nonzero is True
     const char* shown = nullptr;  // Float: the default as the text signature shows it
+    // Scaler: converts an object other than None into `out->scaler`, or raises the
+    // TypeError of the kind (the scaler's own module supplies it, so that this layer does
+    // not depend on the class it converts).
+    bool (*convert)(PyObject* o, Converted* out) = nullptr;
 };
 
 inline constexpr int kMaxParams = 16;
@@ -126,33 +130,5 @@ std::string text_signature(const Signature& sig, const char* shown_name = nullpt
 bool extract_str(PyObject* o, std::string_view* out);  // str -> UTF-8 bytes, raises
 // "'{type}' object cannot be converted to '{target}'" as a TypeError.
 void raise_cannot_convert(PyObject* o, const char* target);
-
-// Sets SystemError "attempted to fetch exception but none was set" unless an exception
-// is already pending. Call where the host reported failure.
-void ensure_error_set();
-
-// The internal-error exception: writes a short report to standard error, then raises.
-void raise_internal(const char* message);
-// The host failed to create a result object: print its error, then raise internally.
-void raise_api_failure();
-// Result objects. Each returns null with the internal error raised when the host fails
-// (for a str, when the bytes are not valid UTF-8).
-PyObject* result_str(const std::string& utf8);
-PyObject* result_float(double value);
-// A tuple taking over the references of `items`.
-PyObject* result_tuple(PyObject** items, int n);
-
-// Where an engine ran, for the messages of its errors: the function, the grid's sides
-// (each length + 1) and, in a batch, the pair's index.
-struct CallSite {
-    const char* func;
-    std::uint64_t sides[3];
-    int n_sides;
-    long long pair = -1;
-};
-
-// Raises an engine's error value as the matching Python exception. A MemoryError says
-// how much memory the call needed and for which grid.
-void raise_engine_error(const EngineError& e, const CallSite& site);
 
 }  // namespace vorn

@@ -7,15 +7,15 @@
 
 #include <cstddef>
 
-#include "arguments/arguments.hpp"
-#include "arguments/switches.hpp"
+#include "binding/arguments.hpp"
+#include "binding/switches.hpp"
 #include "score_table/build_score_table.hpp"
 #include "score_table/score_table.hpp"
 
 namespace vorn {
 
-// The keyword-only parameters of needleman_wunsch and needleman_wunsch_batch, after
-// their strings.
+// The keyword-only parameters of needleman_wunsch and needleman_wunsch_batch after their
+// strings, but the scaler (kScoreScalerParam, last).
 // clang-format off
 #define VORN_PAIRWISE_KEYWORDS                          \
     {"score_matrix", Kind::Dict, true},                 \
@@ -25,8 +25,7 @@ namespace vorn {
     {"seq1_right_free", Kind::Flag, false},             \
     {"seq2_left_free", Kind::Flag, false},              \
     {"seq2_right_free", Kind::Flag, false},             \
-    {"enable_gap_close_penalty", Kind::Flag, false, 1.0}, \
-    {"score_scaler_fn", Kind::Scaler, false}
+    {"enable_gap_close_penalty", Kind::Flag, false, 1.0}
 // clang-format on
 
 template <class P>

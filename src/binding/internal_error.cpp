@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "arguments/arguments.hpp"
+#include "binding/errors.hpp"
 
 namespace vorn {
 

@@ -1,5 +1,5 @@
 // Reading the test switches from the environment.
-#include "arguments/switches.hpp"
+#include "binding/switches.hpp"
 
 #include <Python.h>
 

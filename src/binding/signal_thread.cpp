@@ -5,8 +5,8 @@
 
 #include <atomic>
 
-#include "arguments/gil.hpp"
-#include "arguments/py_ref.hpp"
+#include "binding/gil.hpp"
+#include "binding/py_ref.hpp"
 
 namespace vorn {
 

@@ -1,13 +1,13 @@
 // Argument matching and conversion for every callable. All message wording lives here;
 // the entry points only hold parameter tables.
-#include "arguments/arguments.hpp"
+#include "binding/arguments.hpp"
 
 #include <cstring>
 #include <new>
 #include <string>
 
-#include "arguments/py_ref.hpp"
-#include "scaler/scaler_type.hpp"
+#include "binding/errors.hpp"
+#include "binding/py_ref.hpp"
 
 namespace vorn {
 
@@ -67,20 +67,16 @@ void apply_argument_prefix(const char* name) {
     PyObject *type = nullptr, *value = nullptr, *tb = nullptr;
     PyErr_Fetch(&type, &value, &tb);
     PyErr_NormalizeException(&type, &value, &tb);
-    PyRef t = PyRef::steal(type), v = PyRef::steal(value), trace = PyRef::steal(tb);
-    if (t.get() != PyExc_TypeError) {  // a subclass: unchanged
-        PyErr_Restore(t.release(), v.release(), trace.release());
+    if (type != PyExc_TypeError) {  // a subclass: unchanged
+        PyErr_Restore(type, value, tb);
         return;
     }
-    PyRef original = PyRef::steal(text_of(v.get()));
+    PyRef original = PyRef::steal(text_of(value));
+    PyErr_Restore(type, value, tb);
     if (!original) return;
     PyRef message = PyRef::steal(PyUnicode_FromFormat("argument '%s': %U", name, original.get()));
     if (!message) return;
-    PyRef fresh =
-        PyRef::steal(PyObject_CallFunctionObjArgs(PyExc_TypeError, message.get(), nullptr));
-    if (!fresh) return;
-    PyException_SetCause(fresh.get(), PyException_GetCause(v.get()));  // steals the new ref
-    PyErr_SetObject(PyExc_TypeError, fresh.get());
+    raise_caused_by_pending(PyExc_TypeError, message.get(), /*cause_of_pending=*/true);
 }
 
 bool is_exact_bool(PyObject* o) { return Py_IS_TYPE(o, &PyBool_Type); }
@@ -169,21 +165,6 @@ bool convert_dict_raw(PyObject* o, PyObject** out) {
     return true;
 }
 
-bool convert_scaler_raw(PyObject* o, std::optional<ScalerParams>* out) {
-    if (o == Py_None) {
-        out->reset();
-        return true;
-    }
-    PyTypeObject* type = scaler_type();
-    if (!type) return false;
-    if (!Py_IS_TYPE(o, type)) {  // the class cannot be subclassed
-        raise_cannot_convert(o, "RustScoreScaler");
-        return false;
-    }
-    *out = scaler_params(o);
-    return true;
-}
-
 // A sequence of (str, str) tuples, copied out. Room is reserved from the reported
 // length, but never more than a modest amount up front: a lying __len__ must not
 // cost memory.
@@ -244,12 +225,6 @@ PyObject* type_qualname_text(PyObject* o) {
 }
 
 }  // namespace
-
-void ensure_error_set() {
-    if (!PyErr_Occurred()) {
-        PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
-    }
-}
 
 void raise_cannot_convert(PyObject* o, const char* target) {
     PyRef name = PyRef::steal(type_qualname_text(o));
@@ -376,8 +351,9 @@ bool convert_arguments(const Signature& sig, Converted* out) {
             case Kind::Dict:
                 ok = !o || convert_dict_raw(o, &out->dict);
                 break;
-            case Kind::Scaler:
-                ok = !o || convert_scaler_raw(o, &out->scaler);
+            case Kind::Scaler:  // None is the same as leaving it out
+                out->scaler.reset();
+                ok = !o || o == Py_None || p.convert(o, out);
                 break;
             case Kind::SeqPairs:
                 try {  // copying the pairs out can run out of memory

@@ -5,7 +5,7 @@
 #include <new>
 #include <string>
 
-#include "arguments/arguments.hpp"
+#include "binding/errors.hpp"
 
 namespace vorn {
 

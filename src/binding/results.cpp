@@ -1,10 +1,12 @@
 // The Python objects a call returns. When the host fails to create one, the internal
 // error is raised with the host's error printed first.
+#include "binding/results.hpp"
+
 #include <Python.h>
 
 #include <string>
 
-#include "arguments/arguments.hpp"
+#include "binding/errors.hpp"
 
 namespace vorn {
 
