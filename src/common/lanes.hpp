@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <type_traits>
 
 namespace vorn::KERNEL_NS {
 
@@ -43,29 +44,29 @@ inline VecD splat(double x) { return VecD{} + x; }
 // Mask is what comparing two of them gives (and holds a state number per lane), U16 holds
 // one 16-bit table index per lane and U8 one pointer byte per lane.
 constexpr int kBytes = kWidth * 8;
+// A vector of `Bytes` bytes of T (the attribute needs a declaration of its own when T is a
+// template parameter).
+template <class T, int Bytes>
+struct VectorType {
+    typedef T type __attribute__((vector_size(Bytes)));
+};
+template <class T, int Bytes>
+using Vector = typename VectorType<T, Bytes>::type;
+
 template <class T>
-struct Lanes;
+struct Lanes {  // integer cells
+    static constexpr int kCells = kBytes / static_cast<int>(sizeof(T));
+    using V = Vector<T, kBytes>;
+    using Mask = V;
+    using Unsigned = Vector<std::make_unsigned_t<T>, kBytes>;
+    using U16 = Vector<std::uint16_t, kCells * 2>;
+    using U8 = Vector<std::uint8_t, kCells>;
+};
 template <>
 struct Lanes<double> {
     using V = double __attribute__((vector_size(kBytes)));
     using Mask = std::int64_t __attribute__((vector_size(kBytes)));
     using U8 = std::uint8_t __attribute__((vector_size(kBytes / 8)));
-};
-template <>
-struct Lanes<std::int32_t> {
-    using V = std::int32_t __attribute__((vector_size(kBytes)));
-    using Mask = V;
-    using Unsigned = std::uint32_t __attribute__((vector_size(kBytes)));
-    using U16 = std::uint16_t __attribute__((vector_size(kBytes / 2)));
-    using U8 = std::uint8_t __attribute__((vector_size(kBytes / 4)));
-};
-template <>
-struct Lanes<std::int16_t> {
-    using V = std::int16_t __attribute__((vector_size(kBytes)));
-    using Mask = V;
-    using Unsigned = std::uint16_t __attribute__((vector_size(kBytes)));
-    using U16 = Unsigned;
-    using U8 = std::uint8_t __attribute__((vector_size(kBytes / 2)));
 };
 inline VecI splat_i(std::int64_t x) { return VecI{} + x; }
 

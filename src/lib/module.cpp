@@ -28,20 +28,18 @@ PyModuleDef g_definition = {
     PyModuleDef_HEAD_INIT, "vorn_rust_native", "", 0, nullptr, nullptr, nullptr, nullptr, nullptr,
 };
 
+// A function record: METH_VARARGS | METH_KEYWORDS entries take (module, args, kwargs).
+PyMethodDef function(const char* name, PyObject* (*entry)(PyObject*, PyObject*, PyObject*)) {
+    return {name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(entry)),
+            METH_VARARGS | METH_KEYWORDS, nullptr};
+}
+
 // The docstrings (text signatures) are generated from the parameter tables at start-up.
 PyMethodDef g_functions[] = {
-    {"make_rust_score_scaler",
-     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(make_rust_score_scaler)),
-     METH_VARARGS | METH_KEYWORDS, nullptr},
-    {"needleman_wunsch",
-     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(needleman_wunsch)),
-     METH_VARARGS | METH_KEYWORDS, nullptr},
-    {"needleman_wunsch_batch",
-     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(needleman_wunsch_batch)),
-     METH_VARARGS | METH_KEYWORDS, nullptr},
-    {"needleman_wunsch_3d",
-     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(needleman_wunsch_3d)),
-     METH_VARARGS | METH_KEYWORDS, nullptr},
+    function("make_rust_score_scaler", make_rust_score_scaler),
+    function("needleman_wunsch", needleman_wunsch),
+    function("needleman_wunsch_batch", needleman_wunsch_batch),
+    function("needleman_wunsch_3d", needleman_wunsch_3d),
 };
 
 // Sets each function's docstring from its parameter table, in g_functions' order.

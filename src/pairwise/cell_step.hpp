@@ -74,6 +74,24 @@ inline VecD lookup(const DoubleScores& table, VecI32 index) {
 #endif
 }
 
+#if (defined(__AVX512F__) && KERNEL_LANES == 8) || (defined(__AVX2__) && KERNEL_LANES == 4)
+// table[index] for 2 * KERNEL_LANES 32-bit lanes: one gather instruction.
+template <class I32xG>
+inline I32xG gather32(const std::int32_t* table, I32xG index) {
+#if defined(__AVX512F__) && KERNEL_LANES == 8
+    __m512i ix;
+    std::memcpy(&ix, &index, sizeof ix);
+    const __m512i g = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), 0xFFFF, ix, table, 4);
+#else
+    __m256i ix;
+    std::memcpy(&ix, &index, sizeof ix);
+    const __m256i g =
+        _mm256_mask_i32gather_epi32(_mm256_setzero_si256(), table, ix, _mm256_set1_epi32(-1), 4);
+#endif
+    return load<I32xG>(&g);
+}
+#endif
+
 // The integer fills' pair scores for every lane: for 16-bit cells permuted out of blocks of 64
 // scores (two registers each) where the processor can permute 16-bit lanes, else gathered 32
 // bits at a time and narrowed (every score fits the cell type).
@@ -103,34 +121,17 @@ template <class T>
             return v;
         }
     }
-    using I32x16 = std::int32_t __attribute__((vector_size(64)));
-    using U16x16 = std::uint16_t __attribute__((vector_size(32)));
-    using I16x16 = std::int16_t __attribute__((vector_size(32)));
-    using T16 = std::conditional_t<sizeof(T) == 2, I16x16, I32x16>;
-    for (int part = 0; part < kCells; part += 16) {
-        const I32x16 wide = __builtin_convertvector(
-            load<U16x16>(reinterpret_cast<const std::uint16_t*>(&index) + part), I32x16);
-        __m512i ix;
-        std::memcpy(&ix, &wide, sizeof ix);
-        const __m512i g =
-            _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), 0xFFFF, ix, table.scores, 4);
-        const T16 narrow = __builtin_convertvector(load<I32x16>(&g), T16);
-        std::memcpy(reinterpret_cast<T*>(&v) + part, &narrow, sizeof narrow);
-    }
-#elif defined(__AVX2__) && KERNEL_LANES == 4
-    using I32x8 = std::int32_t __attribute__((vector_size(32)));
-    using U16x8 = std::uint16_t __attribute__((vector_size(16)));
-    using I16x8 = std::int16_t __attribute__((vector_size(16)));
-    using T8 = std::conditional_t<sizeof(T) == 2, I16x8, I32x8>;
-    for (int part = 0; part < kCells; part += 8) {
-        const I32x8 wide = __builtin_convertvector(
-            load<U16x8>(reinterpret_cast<const std::uint16_t*>(&index) + part), I32x8);
-        __m256i ix;
-        std::memcpy(&ix, &wide, sizeof ix);
-        const __m256i all = _mm256_set1_epi32(-1);
-        const __m256i g =
-            _mm256_mask_i32gather_epi32(_mm256_setzero_si256(), table.scores, ix, all, 4);
-        const T8 narrow = __builtin_convertvector(load<I32x8>(&g), T8);
+#endif
+#if (defined(__AVX512F__) && KERNEL_LANES == 8) || (defined(__AVX2__) && KERNEL_LANES == 4)
+    // G scores of 32 bits per gather, narrowed to the cell type.
+    constexpr int G = 2 * KERNEL_LANES;
+    using I32xG = std::int32_t __attribute__((vector_size(4 * G)));
+    using U16xG = std::uint16_t __attribute__((vector_size(2 * G)));
+    using TxG = Vector<T, static_cast<int>(sizeof(T)) * G>;
+    for (int part = 0; part < kCells; part += G) {
+        const I32xG wide = __builtin_convertvector(
+            load<U16xG>(reinterpret_cast<const std::uint16_t*>(&index) + part), I32xG);
+        const TxG narrow = __builtin_convertvector(gather32(table.scores, wide), TxG);
         std::memcpy(reinterpret_cast<T*>(&v) + part, &narrow, sizeof narrow);
     }
 #else

@@ -9,6 +9,7 @@
 #include <type_traits>
 
 #include "common/checked_size.hpp"
+#include "common/kernel_isa.hpp"
 #include "pairwise/exact_integers.hpp"
 #include "pairwise/fill_driver.hpp"
 #include "pairwise/gap_terms.hpp"
@@ -19,13 +20,7 @@
 
 namespace vorn {
 
-PairwiseWorkspace::PairwiseWorkspace() noexcept = default;
-PairwiseWorkspace::~PairwiseWorkspace() = default;
-PairwiseWorkspace::Storage& PairwiseWorkspace::storage() {
-    if (!storage_) storage_ = std::make_unique<Storage>();
-    return *storage_;
-}
-void PairwiseWorkspace::release() noexcept { storage_.reset(); }
+template class Workspace<PairwiseStorage>;
 
 namespace {
 
@@ -33,31 +28,9 @@ using pairwise::IntegerPlan;
 using pairwise::Layout;
 using pairwise::Sizes;
 
-// The fills of one kernel build.
-struct Fills {
-    pairwise::FillFn<pairwise::PlainFill<double>, double> plain;
-    pairwise::FillFn<pairwise::ScaledFill, double> scaled;
-    pairwise::FillFn<pairwise::PlainFill<std::int32_t>, std::int32_t> int32;
-    pairwise::FillFn<pairwise::PlainFill<std::int16_t>, std::int16_t> int16;
-};
-
-#define VORN_FILLS_OF(ns) \
-    Fills { ns::fill_plain, ns::fill_scaled, ns::fill_int32, ns::fill_int16 }
-
-Fills fills_of(KernelIsa kernel) {
-    switch (kernel) {
-#if VORN_X86_KERNELS
-        case KernelIsa::Avx512:
-            return VORN_FILLS_OF(pairwise::kernel_avx512);
-        case KernelIsa::Avx2:
-            return VORN_FILLS_OF(pairwise::kernel_avx2);
-#endif
-        default:
-            break;
-    }
-    return VORN_FILLS_OF(pairwise::kernel_generic);
+const pairwise::Fills& fills_of(KernelIsa kernel) {
+    VORN_RETURN_BY_KERNEL(kernel, pairwise, kFills)
 }
-#undef VORN_FILLS_OF
 
 // One call's inputs as the fill and the traceback need them, in doubles.
 struct Prepared {
@@ -125,8 +98,7 @@ void per_index_terms(const AlignmentOptions& options, const Sizes& z, double* te
 // The layout for cells of type T (a long seq1 in blocks of rows) with all its buffers; false
 // when they cannot be had.
 template <class T>
-bool reserve_for(const EnginePolicy& policy, const Sizes& z, Layout& layout,
-                 PairwiseWorkspace::Storage& ws) {
+bool reserve_for(const EnginePolicy& policy, const Sizes& z, Layout& layout, PairwiseStorage& ws) {
     const std::int64_t rows = pairwise::row_block_height(policy, sizeof(T));
     layout.row_blocks = !layout.checkpointed && (policy.row_block > 0 || z.n >= 2 * rows);
     return pairwise::reserve_buffers<T>(ws, z, layout);
@@ -138,8 +110,7 @@ template <class T, class Input>
 Expected<PairwiseResult> fill_and_trace(const Input& in, pairwise::FillFn<Input, T> fill,
                                         const Prepared& p, const Sizes& z, const Layout& layout,
                                         const AlignmentOptions& options, const EnginePolicy& policy,
-                                        const std::optional<IntegerPlan>& plan,
-                                        PairwiseWorkspace::Storage& ws,
+                                        const std::optional<IntegerPlan>& plan, PairwiseStorage& ws,
                                         Interruption& interruption) {
     T unreachable;
     if constexpr (std::is_same_v<T, double>) {
@@ -170,7 +141,7 @@ Expected<PairwiseResult> integer_fill(const Prepared& p, const Sizes& z, const L
                                       const AlignmentOptions& options, const EnginePolicy& policy,
                                       const IntegerPlan& plan,
                                       pairwise::FillFn<pairwise::PlainFill<T>, T> fill,
-                                      PairwiseWorkspace::Storage& ws, Interruption& interruption) {
+                                      PairwiseStorage& ws, Interruption& interruption) {
     Layout with_rows = layout;
     if (!reserve_for<T>(policy, z, with_rows, ws)) return kOutOfMemory;
     const std::uint64_t n_terms = 3 * (z.len_i + z.len_k);
@@ -262,7 +233,7 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2,
     // 4. The cell type: integers when every score that enters the fill is a whole multiple
     // of one power of two and the values stay within the type (the same values, pointers
     // and score as doubles, see exact_integers.hpp); doubles otherwise and with a scaler.
-    const Fills fills = fills_of(policy.kernel);
+    const pairwise::Fills& fills = fills_of(policy.kernel);
     const pairwise::DoubleScores doubles{tab, p.n_scores <= 16};
     if (options.scaler) {  // scales are never whole numbers: doubles, whatever is forced
         pairwise::ScaledFill in{};

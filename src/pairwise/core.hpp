@@ -12,6 +12,7 @@
 #include "common/expected.hpp"
 #include "common/interruption.hpp"
 #include "common/pointers.hpp"
+#include "common/workspace.hpp"
 #include "score_table/score_table.hpp"
 
 namespace vorn {
@@ -27,21 +28,9 @@ struct PairwiseResult {
 
 // Working memory of the engine. A batch passes one workspace to every call so that the
 // storage for the largest pair so far is reused instead of reallocated.
-class PairwiseWorkspace {
-  public:
-    PairwiseWorkspace() noexcept;
-    ~PairwiseWorkspace();
-    PairwiseWorkspace(const PairwiseWorkspace&) = delete;
-    PairwiseWorkspace& operator=(const PairwiseWorkspace&) = delete;
-    struct Storage;
-    // The storage, created at first use (throws std::bad_alloc).
-    Storage& storage();
-    // Gives all the storage back, for a caller short of memory.
-    void release() noexcept;
-
-  private:
-    std::unique_ptr<Storage> storage_;
-};
+struct PairwiseStorage;
+using PairwiseWorkspace = Workspace<PairwiseStorage>;
+extern template class Workspace<PairwiseStorage>;
 
 // The working memory of a call on strings of n and m bytes, in bytes: on the whole-grid path
 // and on the checkpointed one (the figures its memory admission uses).

@@ -144,24 +144,22 @@ using FillFn = void (*)(const Input&, FillState<T>& state, std::int64_t last,
                         const Region<T>& region, const PointerBytes& out,
                         Interruption& interruption);
 
-#define VORN_PAIRWISE_FILLS                                                                      \
-    void fill_plain(const PlainFill<double>&, FillState<double>&, std::int64_t,                  \
-                    const Region<double>&, const PointerBytes&, Interruption&);                  \
-    void fill_scaled(const ScaledFill&, FillState<double>&, std::int64_t, const Region<double>&, \
-                     const PointerBytes&, Interruption&);                                        \
-    void fill_int32(const PlainFill<std::int32_t>&, FillState<std::int32_t>&, std::int64_t,      \
-                    const Region<std::int32_t>&, const PointerBytes&, Interruption&);            \
-    void fill_int16(const PlainFill<std::int16_t>&, FillState<std::int16_t>&, std::int64_t,      \
-                    const Region<std::int16_t>&, const PointerBytes&, Interruption&);
+// The fills of one kernel build, by representation.
+struct Fills {
+    FillFn<PlainFill<double>, double> plain;
+    FillFn<ScaledFill, double> scaled;
+    FillFn<PlainFill<std::int32_t>, std::int32_t> int32;
+    FillFn<PlainFill<std::int16_t>, std::int16_t> int16;
+};
+
 namespace kernel_generic {
-VORN_PAIRWISE_FILLS
+extern const Fills kFills;
 }  // namespace kernel_generic
 namespace kernel_avx2 {
-VORN_PAIRWISE_FILLS
+extern const Fills kFills;
 }  // namespace kernel_avx2
 namespace kernel_avx512 {
-VORN_PAIRWISE_FILLS
+extern const Fills kFills;
 }  // namespace kernel_avx512
-#undef VORN_PAIRWISE_FILLS
 
 }  // namespace vorn::pairwise

@@ -24,8 +24,7 @@ class FillDriver {
     // The buffers of `layout` must be reserved in `ws` (reserve_buffers<T>); `rows` is the
     // height of a block of rows (0: one sweep).
     FillDriver(const Input& in, FillFn<Input, T> fill, const Sizes& sizes, const Layout& layout,
-               PairwiseWorkspace::Storage& ws, T unreachable, std::int64_t rows,
-               Interruption& interruption)
+               PairwiseStorage& ws, T unreachable, std::int64_t rows, Interruption& interruption)
         : in_(in),
           fill_(fill),
           z_(sizes),
@@ -175,7 +174,7 @@ class FillDriver {
     const FillFn<Input, T> fill_;
     const Sizes& z_;
     const Layout layout_;
-    PairwiseWorkspace::Storage& ws_;
+    PairwiseStorage& ws_;
     T* const diagonals_;
     const T none_;
     const std::int64_t rows_;

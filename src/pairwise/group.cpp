@@ -25,7 +25,7 @@ struct GroupCells {
     Scratch<T> terms, rows, ends;
 };
 
-struct GroupWorkspace::Storage {
+struct GroupStorage {
     std::string s1[kMaxGroup], s2[kMaxGroup];  // upper-cased working copies
     CompactScores scores;                      // 2.5 KiB: not on the stack
     Scratch<std::uint16_t> codes;
@@ -37,52 +37,26 @@ struct GroupWorkspace::Storage {
     GroupCells<std::int32_t> wide;
 };
 
-GroupWorkspace::GroupWorkspace() noexcept = default;
-GroupWorkspace::~GroupWorkspace() = default;
-GroupWorkspace::Storage& GroupWorkspace::storage() {
-    if (!storage_) storage_ = std::make_unique<Storage>();
-    return *storage_;
-}
-void GroupWorkspace::release() noexcept { storage_.reset(); }
+template class Workspace<GroupStorage>;
 
 namespace {
 
 static_assert(pairwise::group_lanes<std::int16_t>(pairwise::kernel_avx512::kVectorBytes) <=
               static_cast<int>(kMaxGroup));
 
-int vector_bytes(KernelIsa kernel) {
-    switch (kernel) {
-#if VORN_X86_KERNELS
-        case KernelIsa::Avx512:
-            return pairwise::kernel_avx512::kVectorBytes;
-        case KernelIsa::Avx2:
-            return pairwise::kernel_avx2::kVectorBytes;
-#endif
-        default:
-            return pairwise::kernel_generic::kVectorBytes;
-    }
-}
+int vector_bytes(KernelIsa kernel) { VORN_RETURN_BY_KERNEL(kernel, pairwise, kVectorBytes) }
 
 template <class T>
 void fill_group(KernelIsa kernel, const GroupInput<T>& in) {
-    switch (kernel) {
-#if VORN_X86_KERNELS
-        case KernelIsa::Avx512:
-            return pairwise::kernel_avx512::fill_group(in);
-        case KernelIsa::Avx2:
-            return pairwise::kernel_avx2::fill_group(in);
-#endif
-        default:
-            return pairwise::kernel_generic::fill_group(in);
-    }
+    VORN_RETURN_BY_KERNEL(kernel, pairwise, fill_group(in))
 }
 
 // The pairs of one group laid out for the grouped fill in cells of type T.
 template <class T>
 bool run(const std::string_view* seq1, const std::string_view* seq2, std::size_t count,
          const double* tab, const CompactScores& scores, const IntegerPlan& plan,
-         const AlignmentOptions& options, KernelIsa kernel, GroupWorkspace::Storage& ws,
-         GroupCells<T>& cs, Interruption& interruption, Expected<PairwiseResult>* results) {
+         const AlignmentOptions& options, KernelIsa kernel, GroupStorage& ws, GroupCells<T>& cs,
+         Interruption& interruption, Expected<PairwiseResult>* results) {
     const std::size_t n_scores = scores.size();
     const std::int64_t w = pairwise::group_lanes<T>(vector_bytes(kernel));
     const GapScores gaps = derive_gap_scores(options);

@@ -10,6 +10,7 @@
 #include "common/engine_policy.hpp"
 #include "common/expected.hpp"
 #include "common/interruption.hpp"
+#include "common/workspace.hpp"
 #include "pairwise/core.hpp"
 #include "score_table/score_table.hpp"
 
@@ -27,21 +28,10 @@ std::size_t pairs_per_group(KernelIsa kernel);
 // Whether pairs with these options can be grouped at all (no scaler, integers allowed).
 bool can_group(const AlignmentOptions& options, const EnginePolicy& policy);
 
-class GroupWorkspace {
-  public:
-    GroupWorkspace() noexcept;
-    ~GroupWorkspace();
-    GroupWorkspace(const GroupWorkspace&) = delete;
-    GroupWorkspace& operator=(const GroupWorkspace&) = delete;
-    struct Storage;
-    // The storage, created at first use (throws std::bad_alloc).
-    Storage& storage();
-    // Gives all the storage back, for a caller short of memory.
-    void release() noexcept;
-
-  private:
-    std::unique_ptr<Storage> storage_;
-};
+// Working memory of the grouped engine, reused by a batch's groups.
+struct GroupStorage;
+using GroupWorkspace = Workspace<GroupStorage>;
+extern template class Workspace<GroupStorage>;
 
 // Aligns pairs (seq1[t], seq2[t]) for t < count <= pairs_per_group(policy.kernel), each exactly as
 // needleman_wunsch_core would, into results[t]. False, with nothing written, when their

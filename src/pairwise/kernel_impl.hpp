@@ -193,24 +193,8 @@ void fill(const Input& in, FillState<T>& state, std::int64_t last, const Region<
 
 }  // namespace
 
-void fill_plain(const PlainFill<double>& in, FillState<double>& state, std::int64_t last,
-                const Region<double>& region, const PointerBytes& out, Interruption& interruption) {
-    fill(in, state, last, region, out, interruption);
-}
-void fill_scaled(const ScaledFill& in, FillState<double>& state, std::int64_t last,
-                 const Region<double>& region, const PointerBytes& out,
-                 Interruption& interruption) {
-    fill(in, state, last, region, out, interruption);
-}
-void fill_int32(const PlainFill<std::int32_t>& in, FillState<std::int32_t>& state,
-                std::int64_t last, const Region<std::int32_t>& region, const PointerBytes& out,
-                Interruption& interruption) {
-    fill(in, state, last, region, out, interruption);
-}
-void fill_int16(const PlainFill<std::int16_t>& in, FillState<std::int16_t>& state,
-                std::int64_t last, const Region<std::int16_t>& region, const PointerBytes& out,
-                Interruption& interruption) {
-    fill(in, state, last, region, out, interruption);
-}
+extern const Fills kFills = {fill<double, PlainFill<double>>, fill<double, ScaledFill>,
+                             fill<std::int32_t, PlainFill<std::int32_t>>,
+                             fill<std::int16_t, PlainFill<std::int16_t>>};
 
 }  // namespace vorn::pairwise::KERNEL_NS

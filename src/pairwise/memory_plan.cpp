@@ -43,8 +43,7 @@ template <class T>
 std::uint64_t layout_bytes(const Sizes& z, const Layout& layout) {
     std::uint64_t total = 0;
     each_buffer<T>(z, layout, [&](auto select, std::uint64_t count) {
-        using Buffer =
-            std::remove_reference_t<decltype(select(std::declval<PairwiseWorkspace::Storage&>()))>;
+        using Buffer = std::remove_reference_t<decltype(select(std::declval<PairwiseStorage&>()))>;
         total = saturating_add(total, saturating_mul(count, sizeof(typename Buffer::value_type)));
     });
     const std::uint64_t strings = 3 * (static_cast<std::uint64_t>(z.n) + z.m);

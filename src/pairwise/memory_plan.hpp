@@ -34,7 +34,7 @@ std::int64_t row_block_height(const EnginePolicy& policy, std::size_t cell_bytes
 // cells of type T; false when one cannot be had. Reserving again with the same sizes keeps
 // what the buffers hold.
 template <class T = void>
-bool reserve_buffers(PairwiseWorkspace::Storage& ws, const Sizes& sizes, const Layout& layout) {
+bool reserve_buffers(PairwiseStorage& ws, const Sizes& sizes, const Layout& layout) {
     bool ok = true;
     auto reserve = [&](auto select, std::uint64_t count) {
         ok = ok && select(ws).reserve(count) != nullptr;

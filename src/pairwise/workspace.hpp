@@ -24,7 +24,7 @@ struct CellBuffers {
     Scratch<T> border;       // the rows between row blocks
 };
 
-struct PairwiseWorkspace::Storage {
+struct PairwiseStorage {
     std::string s1, s2;               // upper-cased working copies
     pairwise::CompactScores scores;   // 2.5 KiB: not on the stack
     Scratch<std::uint8_t> pointers;   // the whole grid, or one block of diagonals
@@ -80,7 +80,7 @@ struct Layout {
 // its memory figure.)
 template <class Visit>
 void each_common_buffer(const Sizes& z, const Layout& layout, Visit&& visit) {
-    using S = PairwiseWorkspace::Storage;
+    using S = PairwiseStorage;
     visit(
         [](S & s) -> auto& { return s.offsets; }, z.diagonals + 1);
     visit(
@@ -96,7 +96,7 @@ void each_common_buffer(const Sizes& z, const Layout& layout, Visit&& visit) {
 
 template <class T, class Visit>
 void each_buffer(const Sizes& z, const Layout& layout, Visit&& visit) {
-    using S = PairwiseWorkspace::Storage;
+    using S = PairwiseStorage;
     const auto times = saturating_mul;
     each_common_buffer(z, layout, visit);
     visit(
