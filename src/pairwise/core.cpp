@@ -95,6 +95,25 @@ void per_index_terms(const AlignmentOptions& options, const Sizes& z, double* te
     p.g2_end = one_if_zero((ti[0][n] + tk[1][0]) + tk[2][0]);
 }
 
+// The end rules per index for the scaled fill, as lane masks, into `masks`.
+pairwise::EndMasks end_masks(const AlignmentOptions& options, const Sizes& z, std::int64_t* masks) {
+    std::fill(masks, masks + 2 * (z.len_i + z.len_k), std::int64_t{0});
+    std::int64_t* free_i = masks + 1;  // from -1
+    std::int64_t* exempt_i = free_i + z.len_i;
+    std::int64_t* free_k = masks + 2 * z.len_i;
+    std::int64_t* exempt_k = free_k + z.len_k;
+    for (std::int64_t i = -1; i <= z.n; ++i) {
+        free_i[i] = gap_is_free(i, z.n, options.seq1_left_free, options.seq1_right_free) ? -1 : 0;
+        exempt_i[i] = closing_is_exempt(i, options.seq1_left_free) ? -1 : 0;
+    }
+    for (std::int64_t k = 0; k <= z.m + 1; ++k) {
+        const std::int64_t j = z.m - k;
+        free_k[k] = gap_is_free(j, z.m, options.seq2_left_free, options.seq2_right_free) ? -1 : 0;
+        exempt_k[k] = closing_is_exempt(j, options.seq2_left_free) ? -1 : 0;
+    }
+    return {free_i, exempt_i, free_k, exempt_k};
+}
+
 // The layout for cells of type T (a long seq1 in blocks of rows) with all its buffers; false
 // when they cannot be had.
 template <class T>
@@ -244,11 +263,8 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2,
         in.a1_i = p.by_i[0], in.b1_i = p.by_i[1];
         in.l2_k = p.by_k[0], in.l2p_k = p.by_k[1], in.r2_k = p.by_k[2];
         in.open_eff = p.gaps.open_eff, in.extend = p.gaps.extend, in.close = p.gaps.close;
-        in.seq1_left_free = options.seq1_left_free;
-        in.seq1_right_free = options.seq1_right_free;
-        in.seq2_left_free = options.seq2_left_free;
-        in.seq2_right_free = options.seq2_right_free;
         if (!reserve_for<double>(policy, z, layout, ws)) return kOutOfMemory;
+        in.ends = end_masks(options, z, ws.end_masks.get());
         return fill_and_trace<double>(in, fills.scaled, p, z, layout, options, policy, std::nullopt,
                                       ws, interruption);
     }

@@ -83,8 +83,15 @@ struct PlainFill {
     T unreachable;  // -inf, or the integer fills' stand-in for it
 };
 
+// Where the end rules apply, per index as lane masks (-1 where true): a gap column at row i
+// (by i) or column j (by k) that is free, and the closing of a gap there that is exempt.
+struct EndMasks {
+    const std::int64_t *free_i, *exempt_i;  // by i
+    const std::int64_t *free_k, *exempt_k;  // by k
+};
+
 // What the fill with a scaler reads: the end-weight sums per index (each 0.0 where its end
-// is not free), from which every cell's scales follow, and the gap scores and end flags.
+// is not free), from which every cell's scales follow, the gap scores and the end rules.
 struct ScaledFill {
     std::int64_t n, m;
     Codes codes;
@@ -92,7 +99,7 @@ struct ScaledFill {
     const double *a1_i, *b1_i;          // by i: L1(i) + R1(i), L1(i + 1) + R1(i)
     const double *l2_k, *l2p_k, *r2_k;  // by k: L2(j), L2(j + 1), R2(j)
     double open_eff, extend, close;     // the derived gap scores
-    bool seq1_left_free, seq1_right_free, seq2_left_free, seq2_right_free;
+    EndMasks ends;
 };
 
 // First row of anti-diagonal d (i + j = d) in an n x m grid.

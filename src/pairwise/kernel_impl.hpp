@@ -53,28 +53,19 @@ template <class T>
     return t;
 }
 
-// The same with a scaler: each cell's scales from the end-weight sums, with free gap columns
-// and exempt closings found by comparing each lane's i and j with the string ends.
+// The same with a scaler: each cell's scales from the end-weight sums; where a gap column is
+// free or a closing exempt the term is 0.0 (not 0.0 times a scale, which may be infinite).
 [[gnu::always_inline]] inline Terms<double> terms_at(const ScaledFill& in, std::int64_t i,
-                                                     std::int64_t k, std::int64_t d) {
+                                                     std::int64_t k) {
     using U16x = std::uint16_t __attribute__((vector_size(kWidth * 2)));
-    VecI lane{};
-    for (int t = 0; t < kWidth; ++t) lane[t] = t;
-    const VecI zero_i = splat_i(0), one_i = splat_i(1);
-    const VecI l1f = splat_i(in.seq1_left_free ? -1 : 0),
-               r1f = splat_i(in.seq1_right_free ? -1 : 0);
-    const VecI l2f = splat_i(in.seq2_left_free ? -1 : 0),
-               r2f = splat_i(in.seq2_right_free ? -1 : 0);
     const VecD zero = splat(0.0);
     const VecD open_eff = splat(in.open_eff), extend = splat(in.extend);
     const VecD close = splat(in.close);
     Terms<double> t;
     const VecI32 index =
         __builtin_convertvector(load<U16x>(in.codes.q1 + i) + load<U16x>(in.codes.q2r + k), VecI32);
-    const VecI iv = splat_i(i) + lane, jv = splat_i(d - i) - lane;
-    const VecI free_x = ((iv == zero_i) & l1f) | ((iv == splat_i(in.n)) & r1f);
-    const VecI free_y = ((jv == zero_i) & l2f) | ((jv == splat_i(in.m)) & r2f);
-    const VecI exempt_x = (iv == one_i) & l1f, exempt_y = (jv == one_i) & l2f;
+    const VecI free_x = load<VecI>(in.ends.free_i + i), exempt_x = load<VecI>(in.ends.exempt_i + i);
+    const VecI free_y = load<VecI>(in.ends.free_k + k), exempt_y = load<VecI>(in.ends.exempt_k + k);
     const VecD a_i = load<VecD>(in.a1_i + i), b_i = load<VecD>(in.b1_i + i);
     const VecD a_im = load<VecD>(in.a1_i + i - 1), b_im = load<VecD>(in.b1_i + i - 1);
     const VecD l2 = load<VecD>(in.l2_k + k), l2p = load<VecD>(in.l2p_k + k);
@@ -150,7 +141,7 @@ void fill(const Input& in, FillState<T>& state, std::int64_t last, const Region<
             const std::int64_t at = i - lo, at1 = at + up1, at2 = at + up2 - 1;
             Terms<T> t;
             if constexpr (kScaled) {
-                t = terms_at(in, i, k, d);
+                t = terms_at(in, i, k);
             } else {
                 t = terms_at(in, i, k);
             }

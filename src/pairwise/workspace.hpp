@@ -31,6 +31,7 @@ struct PairwiseStorage {
     Scratch<std::uint64_t> offsets;   // the first cell of each anti-diagonal
     Scratch<std::uint16_t> codes;     // q1 by i, then q2r by k
     Scratch<double> terms;            // per index: gap terms, or the end-weight sums
+    Scratch<std::int64_t> end_masks;  // per index, with a scaler: the end rules as lane masks
     Scratch<double> tab;              // the pair scores of the bytes that occur
     Scratch<std::int32_t> tab_int;    // the same as whole numbers
     Scratch<std::int16_t> tab_small;  // and in 16-bit blocks for permutes
@@ -81,44 +82,41 @@ struct Layout {
 template <class Visit>
 void each_common_buffer(const Sizes& z, const Layout& layout, Visit&& visit) {
     using S = PairwiseStorage;
-    visit(
-        [](S & s) -> auto& { return s.offsets; }, z.diagonals + 1);
-    visit(
-        [](S & s) -> auto& { return s.codes; }, z.len_i + z.len_k);
-    visit(
-        [](S & s) -> auto& { return s.terms; }, 3 * (z.len_i + z.len_k));
-    visit(
-        [](S & s) -> auto& { return s.tab; }, std::max<std::uint64_t>(z.table, 16));
-    visit(
-        [](S & s) -> auto& { return s.pointers; },
-        saturating_add(layout.checkpointed ? z.block_cells : z.cells, kLanes));
+    const auto offsets = [](S & s) -> auto& { return s.offsets; };
+    const auto codes = [](S & s) -> auto& { return s.codes; };
+    const auto terms = [](S & s) -> auto& { return s.terms; };
+    const auto tab = [](S & s) -> auto& { return s.tab; };
+    const auto pointers = [](S & s) -> auto& { return s.pointers; };
+    visit(offsets, z.diagonals + 1);
+    visit(codes, z.len_i + z.len_k);
+    visit(terms, 3 * (z.len_i + z.len_k));
+    visit(tab, std::max<std::uint64_t>(z.table, 16));
+    visit(pointers, saturating_add(layout.checkpointed ? z.block_cells : z.cells, kLanes));
 }
 
 template <class T, class Visit>
 void each_buffer(const Sizes& z, const Layout& layout, Visit&& visit) {
     using S = PairwiseStorage;
-    const auto times = saturating_mul;
     each_common_buffer(z, layout, visit);
-    visit(
-        [](S & s) -> auto& { return s.cells<T>().diagonals; }, 9 * z.room);
+    const auto diagonals = [](S & s) -> auto& { return s.cells<T>().diagonals; };
+    const auto checkpoints = [](S & s) -> auto& { return s.cells<T>().checkpoints; };
+    const auto border = [](S & s) -> auto& { return s.cells<T>().border; };
+    visit(diagonals, 9 * z.room);
     if (layout.checkpointed) {
-        visit(
-            [](S & s) -> auto& { return s.cells<T>().checkpoints; },
-            std::max<std::uint64_t>(
-                times(static_cast<std::uint64_t>(z.n_blocks - 1), times(6, z.longest)), 1));
+        const std::uint64_t blocks = static_cast<std::uint64_t>(z.n_blocks - 1);
+        visit(checkpoints, std::max<std::uint64_t>(saturating_mul(blocks, 6 * z.longest), 1));
     }
-    if (layout.row_blocks) {
-        visit(
-            [](S & s) -> auto& { return s.cells<T>().border; },
-            6 * (static_cast<std::uint64_t>(z.m) + 1));
-    }
-    if constexpr (!std::is_same_v<T, double>) {
-        visit(
-            [](S & s) -> auto& { return s.tab_int; }, z.table);
-        visit(
-            [](S & s) -> auto& { return s.tab_small; }, kSmallTable);
-        visit(
-            [](S & s) -> auto& { return s.cells<T>().terms; }, 3 * (z.len_i + z.len_k));
+    if (layout.row_blocks) visit(border, 6 * (static_cast<std::uint64_t>(z.m) + 1));
+    if constexpr (std::is_same_v<T, double>) {
+        const auto end_masks = [](S & s) -> auto& { return s.end_masks; };
+        visit(end_masks, 2 * (z.len_i + z.len_k));
+    } else {
+        const auto tab_int = [](S & s) -> auto& { return s.tab_int; };
+        const auto tab_small = [](S & s) -> auto& { return s.tab_small; };
+        const auto cell_terms = [](S & s) -> auto& { return s.cells<T>().terms; };
+        visit(tab_int, z.table);
+        visit(tab_small, kSmallTable);
+        visit(cell_terms, 3 * (z.len_i + z.len_k));
     }
 }
 
