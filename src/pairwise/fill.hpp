@@ -113,16 +113,39 @@ struct ScaledFill {
     return (n < m ? n : m) + kEdgeEntries + kLanes;
 }
 
-// The part of the grid a fill computes: rows first..last of every anti-diagonal. Cells
-// outside it are not computed and read as unreachable. A region that starts below row 0
-// reads row first - 1 from `above` (M, X, Y by column j), where the region above it left
-// them in its `below`; null for none.
+// The part of the grid a fill computes: the cells (i, j) of rows first..last whose
+// diagonal j - i lies in [low_diagonal, high_diagonal]. Cells outside it are not computed and
+// read as unreachable. A region that starts below row 0 reads row first - 1 from `above`
+// (M, X, Y by column j), where the region above it left them in its `below`; null for none.
+// With `edges`, the fill also keeps the first and the last cell of every anti-diagonal d of
+// the region: M, X, Y of the first at edges[6d], of the last at edges[6d + 3].
 template <class T>
 struct Region {
     std::int64_t first, last;
+    std::int64_t low_diagonal, high_diagonal;
     const T* above[3];
     T* below[3];
+    T* edges;
 };
+
+// The rows of anti-diagonal d (i + j = d) in an n x m grid that `region` holds: lo..hi
+// (empty when lo > hi).
+template <class T>
+[[gnu::always_inline]] inline std::int64_t region_lo(const Region<T>& region, std::int64_t d,
+                                                     std::int64_t m) {
+    const std::int64_t grid = d > m ? d - m : 0;
+    const std::int64_t band = (d - region.high_diagonal + 1) >> 1;  // ceil((d - high) / 2)
+    return grid > region.first ? (grid > band ? grid : band)
+                               : (region.first > band ? region.first : band);
+}
+template <class T>
+[[gnu::always_inline]] inline std::int64_t region_hi(const Region<T>& region, std::int64_t d,
+                                                     std::int64_t n) {
+    const std::int64_t grid = d < n ? d : n;
+    const std::int64_t band = (d - region.low_diagonal) >> 1;  // floor((d - low) / 2)
+    const std::int64_t rows = region.last < grid ? region.last : grid;
+    return rows < band ? rows : band;
+}
 
 // The scores of the three states on the two most recent anti-diagonals and one being
 // filled, nine arrays of diagonal_room() entries, each pointing at its index 0. Cell i
@@ -135,12 +158,14 @@ struct FillState {
     std::int64_t d;  // the last diagonal filled (its scores are diag[3..5])
 };
 
-// Where a fill writes the pointer bytes of its cells: the cells of diagonal d, from the
-// diagonal's first row in the whole grid, start at bytes[offsets[d] - origin].
+// Where a fill writes the pointer bytes of its cells: the cells of diagonal d start at
+// bytes[offsets[d] - origin], from the diagonal's first row in the whole grid or, for a
+// layout of the region's cells only (`region_cells`), from its first row in the region.
 struct PointerBytes {
     std::uint8_t* bytes;
     const std::uint64_t* offsets;
     std::uint64_t origin;
+    bool region_cells;
 };
 
 // Fills diagonals state.d + 1 to last, the region's rows of each, writing their pointer

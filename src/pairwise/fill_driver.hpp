@@ -41,7 +41,7 @@ class FillDriver {
             const std::int64_t lo = first_row(d, z_.m), hi = d < z_.n ? d : z_.n;
             offsets[d + 1] = offsets[d] + static_cast<std::uint64_t>(hi - lo + 1);
         }
-        out_ = PointerBytes{ws.pointers.get(), offsets, 0};
+        out_ = PointerBytes{ws.pointers.get(), offsets, 0, false};
     }
 
     // Fills every diagonal; false when the interruption stopped it.
@@ -76,7 +76,7 @@ class FillDriver {
 
   private:
     std::int64_t last_d() const { return z_.n + z_.m; }
-    Region<T> whole() const { return Region<T>{0, z_.n, {}, {}}; }
+    Region<T> whole() const { return Region<T>{0, z_.n, -z_.n, z_.m, {}, {}, nullptr}; }
 
     // Diagonal 0: the start cell, every other entry unreachable.
     void start() {
@@ -100,7 +100,7 @@ class FillDriver {
         const std::uint64_t width = static_cast<std::uint64_t>(z_.m) + 1;
         T* border = ws_.cells<T>().border.get();
         for (std::int64_t first = 0; first <= z_.n; first += rows_) {
-            Region<T> block{first, std::min(first + rows_ - 1, z_.n), {}, {}};
+            Region<T> block{first, std::min(first + rows_ - 1, z_.n), -z_.n, z_.m, {}, {}, nullptr};
             T* above = border + (first / rows_ % 2) * 3 * width;
             T* below = border + (first / rows_ % 2 == 0 ? 3 : 0) * width;
             for (int t = 0; t < 3; ++t) {

@@ -109,7 +109,7 @@ void fill(const Input& in, FillState<T>& state, std::int64_t last, const Region<
         none = in.unreachable;
     }
     // The region's first row of diagonal dd.
-    const auto lo_of = [&](std::int64_t dd) { return std::max(first_row(dd, m), region.first); };
+    const auto lo_of = [&](std::int64_t dd) { return region_lo(region, dd, m); };
     // On entry to diagonal d: diagonals d - 2 and d - 1 are final in m2/x2/y2 and m1/x1/y1
     // (cells lo..hi at indices 0..hi - lo, the unreachable value at index -1 and just past
     // the last cell), and m0/x0/y0 is free. A whole vector at the diagonal's end spills up
@@ -122,7 +122,7 @@ void fill(const Input& in, FillState<T>& state, std::int64_t last, const Region<
     for (std::int64_t d = state.d + 1; d <= last; ++d) {
         // The region's rows of diagonal d: lo..hi.
         const std::int64_t lo = lo_of(d);
-        const std::int64_t hi = std::min({d, n, region.last});
+        const std::int64_t hi = region_hi(region, d, n);
         const std::int64_t kbase = m - d;  // k = m - j = kbase + i
         if (interruption.tick(hi - lo + 1)) return;
         // Cell i of diagonal d is at index i - lo; the same row on diagonal d - 1 is
@@ -134,8 +134,8 @@ void fill(const Input& in, FillState<T>& state, std::int64_t last, const Region<
             x1[-1] = region.above[1][d - region.first];
             y1[-1] = region.above[2][d - region.first];
         }
-        std::uint8_t* out =
-            out_bytes.bytes + (out_bytes.offsets[d] - out_bytes.origin) + (lo - first_row(d, m));
+        std::uint8_t* out = out_bytes.bytes + (out_bytes.offsets[d] - out_bytes.origin) +
+                            (out_bytes.region_cells ? 0 : lo - first_row(d, m));
         for (std::int64_t i = lo; i <= hi; i += kCells) {
             const std::int64_t k = kbase + i;
             const std::int64_t at = i - lo, at1 = at + up1, at2 = at + up2 - 1;
@@ -166,6 +166,11 @@ void fill(const Input& in, FillState<T>& state, std::int64_t last, const Region<
         m0[hi - lo + 1] = none;
         x0[hi - lo + 1] = none;
         y0[hi - lo + 1] = none;
+        if (region.edges && lo <= hi) {
+            T* edge = region.edges + 6 * d;
+            edge[0] = m0[0], edge[1] = x0[0], edge[2] = y0[0];
+            edge[3] = m0[hi - lo], edge[4] = x0[hi - lo], edge[5] = y0[hi - lo];
+        }
         if (region.below[0] && hi == region.last) {  // the region's last row, for the next one
             region.below[0][d - hi] = m0[hi - lo];
             region.below[1][d - hi] = x0[hi - lo];
