@@ -6,7 +6,6 @@ ties and errors as the path that keeps every pointer. The environment switches f
 path and a block length; the memory tests run in subprocesses under an address-space cap.
 """
 
-import contextlib
 import os
 import random
 import subprocess
@@ -18,28 +17,14 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import vorn_rust_native as vrn
-from reference import UNDER_ASAN, assert_same_outcome, module_outcome, pairwise, reference_outcome
-from test_differential import (assert_same_batch, gap_scores, module_kwargs, pair_flags, scalers,
-                               score_matrices, sequences)
-from test_kernels import KERNELS, pinned
+from reference import (UNDER_ASAN, assert_same_batch, assert_same_outcome, module_outcome, pairwise,
+                       reference_outcome)
+from strategies import (KERNELS, environment, gap_scores, module_kwargs, pair_flags, pinned, scalers,
+                        score_matrices, sequences)
 
 PATH = "VORN_RUST_NATIVE_TRACEBACK"
 INTERVAL = "VORN_RUST_NATIVE_CHECKPOINT_INTERVAL"
 DNA = {a: {b: (2.0 if a == b else -1.0) for b in "ACGT"} for a in "ACGT"}
-
-
-@contextlib.contextmanager
-def environment(**values):
-    old = {name: os.environ.get(name) for name in values}
-    os.environ.update({name: str(value) for name, value in values.items()})
-    try:
-        yield
-    finally:
-        for name, value in old.items():
-            if value is None:
-                del os.environ[name]
-            else:
-                os.environ[name] = value
 
 
 def forced(fn, *args, path, interval=0, **kwargs):

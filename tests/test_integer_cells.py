@@ -17,10 +17,9 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import vorn_rust_native as vrn
-from reference import assert_same_outcome, module_outcome, pairwise, raised, reference_outcome
-from test_checkpoint_traceback import environment
-from test_differential import assert_same_batch, expected_batch, pair_flags
-from test_kernels import KERNELS, pinned, require
+from reference import (assert_same_batch, assert_same_outcome, expected_batch, module_outcome, pairwise,
+                       raised, reference_outcome)
+from strategies import KERNELS, environment, pair_flags, pinned, require
 
 CELL = "VORN_RUST_NATIVE_CELL_TYPE"
 GROUPS = "VORN_RUST_NATIVE_PAIR_GROUPS"
@@ -143,7 +142,7 @@ def test_grouped_batch_matches_pairs_alone(kernel, lengths, matrix, go, ge, flag
     assert_same_batch(alone, expected_batch(pairs, None, kwargs))
 
 
-def test_grouped_batch_around_the_length_limit():
+def test_grouped_batch_around_the_length_limit(env):
     # Pairs up to 512 characters are grouped, longer ones aligned alone; a mixed batch in
     # any order gives the per-pair results in input order.
     rng = random.Random(7)
@@ -154,7 +153,7 @@ def test_grouped_batch_around_the_length_limit():
     kwargs = dict(score_matrix={a: {b: 2.0 if a == b else -1.0 for b in "ACGT"} for a in "ACGT"},
                   seq1_right_free=True, seq2_left_free=True)
     grouped = vrn.needleman_wunsch_batch(pairs, **kwargs)
-    with environment(**{CELL: "double", GROUPS: "off"}):
+    with env(**{CELL: "double", GROUPS: "off"}):
         alone = vrn.needleman_wunsch_batch(pairs, **kwargs)
     assert [r[:2] for r in grouped] == [r[:2] for r in alone]
     assert [r[2].hex() for r in grouped] == [r[2].hex() for r in alone]
@@ -178,22 +177,22 @@ def test_banded_fill_matches_reference(kernel, s1, s2, matrix, go, ge, flags, ro
 
 @pytest.mark.parametrize("cell", ["int16", "double"])
 @pytest.mark.parametrize("rows", [1, 7, 64, 999])
-def test_banded_fill_of_long_strings(cell, rows):
+def test_banded_fill_of_long_strings(env, cell, rows):
     # Band edges falling on free-end rows and columns, against one sweep of the grid.
     rng = random.Random(rows)
     s1 = "".join(rng.choice("ACGT") for _ in range(1500))
     s2 = "".join(rng.choice("ACGT") for _ in range(700))
     kwargs = dict(score_matrix={a: {b: 1.0 if a == b else -1.0 for b in "ACGT"} for a in "ACGT"},
                   seq1_left_free=True, seq2_right_free=True)
-    with environment(**{BAND: rows}):
+    with env(**{BAND: rows}):
         banded = outcome(vrn.needleman_wunsch, s1, s2, cell=cell, **kwargs)
-    with environment(**{BAND: 10**9}):
+    with env(**{BAND: 10**9}):
         whole = outcome(vrn.needleman_wunsch, s1, s2, cell=cell, **kwargs)
     assert_same_outcome(banded, whole)
 
 
-def test_refusal_is_a_runtime_error():
-    with environment(**{CELL: "int16"}):
+def test_refusal_is_a_runtime_error(env):
+    with env(**{CELL: "int16"}):
         error = raised(vrn.needleman_wunsch, "AC", "A", score_matrix={"A": {"A": 0.1}})
     assert type(error) is RuntimeError and str(error) == NOT_EXACT
 
@@ -220,10 +219,10 @@ def test_checkpoints_hold_integer_cells(kernel, cell, s1, s2, matrix, go, ge, fl
 
 
 @pytest.mark.parametrize("value", ["", "float", "int8", "INT16", "0", "-3", "x"])
-def test_unknown_switch_values_leave_the_choice_to_the_engine(value):
+def test_unknown_switch_values_leave_the_choice_to_the_engine(env, value):
     s1, s2 = "ACGTTGCA" * 20, "ACGTGCA" * 22
     kwargs = dict(score_matrix={a: {b: 1.0 if a == b else -1.0 for b in "ACGT"} for a in "ACGT"})
     want = vrn.needleman_wunsch(s1, s2, **kwargs)
-    with environment(**{CELL: value, BAND: value, GROUPS: value}):
+    with env(**{CELL: value, BAND: value, GROUPS: value}):
         assert vrn.needleman_wunsch(s1, s2, **kwargs) == want
         assert vrn.needleman_wunsch_batch([(s1, s2)] * 5, **kwargs) == [want] * 5
