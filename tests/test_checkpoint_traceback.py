@@ -6,7 +6,6 @@ ties and errors as the path that keeps every pointer. The environment switches f
 path and a block length; the memory tests run in subprocesses under an address-space cap.
 """
 
-import contextlib
 import os
 import random
 import subprocess
@@ -18,28 +17,14 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import vorn_rust_native as vrn
-from reference import UNDER_ASAN, assert_same_outcome, module_outcome, pairwise, reference_outcome
-from test_differential import (assert_same_batch, gap_scores, module_kwargs, pair_flags, scalers,
-                               score_matrices, sequences)
-from test_kernels import KERNELS, pinned
+from reference import (UNDER_ASAN, assert_same_batch, assert_same_outcome, module_outcome, pairwise,
+                       reference_outcome)
+from strategies import (KERNELS, environment, gap_scores, module_kwargs, pair_flags, pinned, require,
+                        scalers, score_matrices, sequences)
 
 PATH = "VORN_RUST_NATIVE_TRACEBACK"
 INTERVAL = "VORN_RUST_NATIVE_CHECKPOINT_INTERVAL"
 DNA = {a: {b: (2.0 if a == b else -1.0) for b in "ACGT"} for a in "ACGT"}
-
-
-@contextlib.contextmanager
-def environment(**values):
-    old = {name: os.environ.get(name) for name in values}
-    os.environ.update({name: str(value) for name, value in values.items()})
-    try:
-        yield
-    finally:
-        for name, value in old.items():
-            if value is None:
-                del os.environ[name]
-            else:
-                os.environ[name] = value
 
 
 def forced(fn, *args, path, interval=0, **kwargs):
@@ -60,6 +45,7 @@ def assert_paths_agree(s1, s2, intervals, **kwargs):
 @given(s1=sequences(24), s2=sequences(24), matrix=score_matrices, go=gap_scores, ge=gap_scores,
        flags=pair_flags, scaler=scalers, k=st.integers(1, 60))
 def test_checkpointed_matches_full_and_reference(kernel, s1, s2, matrix, go, ge, flags, scaler, k):
+    require(kernel)
     kwargs = dict(flags, score_matrix=matrix, gap_open=go, gap_extend=ge)
     with pinned(kernel):
         full = assert_paths_agree(s1, s2, [k, 1], **module_kwargs(kwargs, scaler))
@@ -80,6 +66,7 @@ MEDIUM = [(97, 61), (61, 97), (130, 130), (1, 150), (150, 1), (0, 40), (40, 0)]
 @pytest.mark.parametrize("n,m", MEDIUM)
 @pytest.mark.parametrize("scaled", [False, True])
 def test_block_edges_on_grid_edges(kernel, n, m, scaled):
+    require(kernel)
     rng = random.Random(n * 1000 + m)
     s1 = "".join(rng.choice("ACGT") for _ in range(n))
     s2 = "".join(rng.choice("ACGT") for _ in range(m))
@@ -93,6 +80,7 @@ def test_block_edges_on_grid_edges(kernel, n, m, scaled):
 @pytest.mark.parametrize("kernel", KERNELS)
 @pytest.mark.parametrize("scaled", [False, True])
 def test_default_interval_on_a_larger_pair(kernel, scaled):
+    require(kernel)
     # Interval 0 leaves the block length to the engine (several blocks at this size).
     rng = random.Random(7)
     s1 = "".join(rng.choice("ACGT") for _ in range(1500))
@@ -107,6 +95,7 @@ def test_default_interval_on_a_larger_pair(kernel, scaled):
 @pytest.mark.parametrize("kernel", KERNELS)
 @pytest.mark.parametrize("k", [1, 2, 5, 9, 16, 33])
 def test_gap_across_block_edges(kernel, k):
+    require(kernel)
     # A 40-column gap in the middle crosses many block edges; the closing term at its
     # end and the tie between equal placements must come out as on the whole grid.
     left, right = "ACGTTGCA" * 4, "TTGACCAG" * 4

@@ -1,7 +1,7 @@
 """The module against the pure-Python reference on many small random inputs.
 
 Scores must agree to the last bit, strings exactly, and errors by type and
-message; the reference lives in tests/reference.
+message; the reference lives in tests/reference, the strategies in tests/strategies.py.
 """
 
 import math
@@ -10,73 +10,16 @@ from hypothesis import given, settings, strategies as st
 
 import vorn_rust_native as vrn
 from reference import (
-    INTERNAL_ERROR_MESSAGE, assert_same_outcome, assert_same_result, module_outcome,
-    nw, pairwise, reference_outcome, same_bits, three_way)
+    assert_same_batch, assert_same_outcome, assert_same_result, expected_batch, module_outcome, nw,
+    pairwise, reference_outcome, same_bits, three_way)
+from strategies import (
+    FLAG_NAMES, decay_exponents, finite_gaps, gap_scores, module_kwargs, pair_flags, scalers,
+    score_matrices, sequences, temperatures, three_way_flags)
 
 PAIRWISE = settings(max_examples=300, deadline=None)
 BATCH = settings(max_examples=100, deadline=None)
 THREE_WAY = settings(max_examples=150, deadline=None)
 PROPERTIES = settings(max_examples=100, deadline=None)
-
-ALPHABET = "ACGTacgt-"
-ODD_GAPS = [0.0, -0.0, 1.5, 4.0, -math.inf, math.inf, math.nan]
-ODD_PAIRS = [-0.0, math.inf, -math.inf, math.nan]
-
-
-def rarely(common, odd_values, one_in):
-    """Mostly `common`, and a value from `odd_values` about once in `one_in` draws."""
-    return st.integers(1, one_in).flatmap(
-        lambda k: st.sampled_from(odd_values) if k == 1 else common)
-
-
-@st.composite
-def sequences(draw, max_len):
-    """Short strings, now and then holding one two-byte character."""
-    size = draw(st.integers(0, max_len))
-    s = draw(st.text(alphabet=ALPHABET, min_size=size, max_size=size))
-    if draw(st.integers(0, 6)) == 0:
-        pos = draw(st.integers(0, len(s)))
-        s = s[:pos] + draw(st.sampled_from("éß")) + s[pos:]
-    return s
-
-
-# Small integers and quarters give many ties; tenths and thirds make rounding depend
-# on the order of every addition.
-INEXACT = [0.1, -0.3, 1 / 3, -2 / 3, 2.2, -1.7, 0.7]
-pair_scores = rarely(
-    st.one_of(st.integers(-6, 6), st.integers(-12, 12).map(lambda k: k / 4),
-              st.sampled_from(INEXACT), st.floats(-8, 8, allow_nan=False, allow_infinity=False)),
-    ODD_PAIRS, 40)
-sparse_matrices = st.dictionaries(
-    st.sampled_from(ALPHABET),
-    st.dictionaries(st.sampled_from(ALPHABET), pair_scores, max_size=9), max_size=9)
-dense_scores = st.one_of(st.sampled_from(INEXACT + [-1.0, 1.0, 2.0]), st.floats(-8, 8))
-dense_matrices = st.fixed_dictionaries(
-    {a: st.fixed_dictionaries({b: dense_scores for b in "ACGT"}) for a in "ACGT"})
-score_matrices = st.one_of(sparse_matrices, dense_matrices)
-gap_scores = rarely(
-    st.one_of(st.integers(-16, 2).map(lambda k: k / 2), st.sampled_from([-x for x in INEXACT]),
-              st.floats(-8, 1, allow_nan=False, allow_infinity=False)),
-    ODD_GAPS, 12)
-finite_gaps = st.integers(-16, 0).map(lambda k: k / 2)
-decay_exponents = rarely(
-    st.sampled_from([0.0, 1.0, 2.0, 0.5, 1.5, 3.0, -1.0, -0.5, -2.0]),
-    [math.inf, -math.inf, math.nan], 20)
-temperatures = rarely(st.sampled_from([1.0, 2.0, 0.5, 3.7, 10.0, math.inf]), [math.nan], 20)
-scalers = st.one_of(st.none(), st.tuples(decay_exponents, temperatures))
-
-FLAG_NAMES = ("seq1_left_free", "seq1_right_free", "seq2_left_free", "seq2_right_free")
-FLAG_NAMES_3D = FLAG_NAMES + ("seq3_left_free", "seq3_right_free")
-pair_flags = st.fixed_dictionaries(
-    {name: st.booleans() for name in FLAG_NAMES + ("enable_gap_close_penalty",)})
-three_way_flags = st.fixed_dictionaries(
-    {name: st.booleans() for name in FLAG_NAMES_3D + ("enable_gap_close_penalty",)})
-
-
-def module_kwargs(kwargs, scaler):
-    if scaler is None:
-        return kwargs
-    return dict(kwargs, score_scaler_fn=vrn.make_rust_score_scaler(*scaler))
 
 
 @PAIRWISE
@@ -114,27 +57,6 @@ def test_scaled_scores_are_exact(pads, weight, go, ge, flags, close, scaler):
     s1, s2 = "A" * a + "G" + "A" * b, "C" * c + "G" + "C" * d
     got = module_outcome(vrn.needleman_wunsch, s1, s2, **module_kwargs(kwargs, scaler))
     assert_same_outcome(got, reference_outcome(pairwise, s1, s2, scaler=scaler, **kwargs))
-
-
-def expected_batch(pairs, scaler, kwargs):
-    """Engine errors win over undecodable rows, which are only found after the last pair."""
-    singles = [reference_outcome(pairwise, a, b, scaler=scaler, **kwargs) for a, b in pairs]
-    for outcome in singles:
-        if outcome[0] == "ValueError":
-            return outcome
-    if any(outcome[0] == "internal" for outcome in singles):
-        return ("internal", INTERNAL_ERROR_MESSAGE)
-    return ("ok", [outcome[1] for outcome in singles])
-
-
-def assert_same_batch(got, want):
-    assert got[0] == want[0], (got, want)
-    if got[0] != "ok":
-        assert got[1] == want[1]
-        return
-    assert type(got[1]) is list and len(got[1]) == len(want[1])
-    for g, w in zip(got[1], want[1]):
-        assert_same_result(g, w)
 
 
 @BATCH

@@ -1,83 +1,25 @@
 """The README, the guide and the examples, run as they are shown to users.
 
-Every ```python block of README.md and docs/*.md is executed, in order, in one namespace per
-file. A top-level statement that prints and is directly followed by comment lines must print
-exactly those lines (without their leading "# "). A block right below a line
-"<!-- needs: module, ... -->" uses peer libraries that are not test dependencies (Biopython,
-parasail): it runs in a second pass over the document, which skips when one is missing. The
-example scripts run on the small inputs under examples/data/ or on small generated data.
+Every ```python block of README.md and docs/*.md runs through the harness in documents.py, in
+order, in one namespace per file, and must print what the comment lines below it show. Blocks
+marked "<!-- needs: module, ... -->" use peer libraries that are not test dependencies
+(Biopython, parasail): they run in a second pass over the document, which skips when one is
+missing. The example scripts run on the small inputs under examples/data/ or on small
+generated data.
 """
 
-import ast
-import contextlib
 import importlib.util
-import io
 import re
 import runpy
 import subprocess
 import sys
-import textwrap
-from pathlib import Path
 
 import pytest
 
 import vorn_rust_native as nw
+from documents import DOCS, ROOT, peer_blocks_needs, run_document
 
-ROOT = Path(__file__).resolve().parent.parent
 EXAMPLES = ROOT / "examples"
-DOCS = [ROOT / "README.md", *sorted((ROOT / "docs").glob("*.md"))]
-FENCE = re.compile(r"^(?:[ \t]*<!-- needs: ([\w., ]+) -->\n)?([ \t]*)```python\n(.*?)^\2```[ \t]*$",
-                   re.MULTILINE | re.DOTALL)
-
-
-def python_blocks(text):
-    """(line number, dedented source, modules it needs) of every ```python block, indented
-    ones included."""
-    for m in FENCE.finditer(text):
-        needs = tuple(name.strip() for name in (m.group(1) or "").split(",") if name.strip())
-        yield text.count("\n", 0, m.start(3)) + 1, textwrap.dedent(m.group(3)), needs
-
-
-def peer_blocks_needs(path):
-    """The modules that the document's marked blocks need, in order of appearance."""
-    needs = [n for _, _, block_needs in python_blocks(path.read_text(encoding="utf-8"))
-             for n in block_needs]
-    return list(dict.fromkeys(needs))
-
-
-def expected_output(lines, end):
-    """The comment lines directly below line `end` (1-based), without their "# "."""
-    out = []
-    for line in lines[end:]:
-        stripped = line.strip()
-        if not stripped.startswith("#"):
-            break
-        out.append(stripped[2:] if stripped.startswith("# ") else stripped[1:])
-    return out
-
-
-def run_document(path, with_peer_blocks=False, namespace=None):
-    """Execute every block of one document (the marked ones too if `with_peer_blocks`);
-    returns the number of outputs compared. `namespace` receives the document's names."""
-    namespace = {} if namespace is None else namespace
-    namespace["__name__"] = f"doc_{path.stem}"
-    checked = 0
-    for first_line, source, needs in python_blocks(path.read_text(encoding="utf-8")):
-        if needs and not with_peer_blocks:
-            continue
-        lines = source.splitlines()
-        for stmt in ast.parse(source).body:
-            where = f"{path.name}:{first_line + stmt.lineno - 1}"
-            captured = io.StringIO()
-            with contextlib.redirect_stdout(captured):
-                exec(compile(ast.Module([stmt], []), where, "exec"), namespace)
-            expected = expected_output(lines, stmt.end_lineno)
-            is_print = (isinstance(stmt, ast.Expr) and isinstance(stmt.value, ast.Call)
-                        and getattr(stmt.value.func, "id", None) == "print")
-            if expected and (is_print or captured.getvalue()):
-                assert captured.getvalue().splitlines() == expected, where
-                checked += 1
-    return checked
 
 
 @pytest.mark.parametrize("path", DOCS, ids=lambda p: p.name)

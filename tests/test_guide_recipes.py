@@ -2,16 +2,15 @@
 summary) checked against each other and against the sequences on random alignments."""
 
 import re
-from pathlib import Path
 
 import numpy as np
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import vorn_rust_native as nw
-from test_docs_examples import run_document
+from documents import ROOT, run_document
 
-GUIDE = Path(__file__).resolve().parent.parent / "docs" / "guide.md"
+GUIDE = ROOT / "docs" / "guide.md"
 RECIPES = {}
 run_document(GUIDE, namespace=RECIPES)
 

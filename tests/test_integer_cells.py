@@ -17,10 +17,9 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import vorn_rust_native as vrn
-from reference import assert_same_outcome, module_outcome, pairwise, raised, reference_outcome
-from test_checkpoint_traceback import environment
-from test_differential import assert_same_batch, expected_batch, pair_flags
-from test_kernels import KERNELS, pinned, require
+from reference import (assert_same_batch, assert_same_outcome, expected_batch, module_outcome, pairwise,
+                       raised, reference_outcome)
+from strategies import KERNELS, environment, pair_flags, pinned, require
 
 CELL = "VORN_RUST_NATIVE_CELL_TYPE"
 GROUPS = "VORN_RUST_NATIVE_PAIR_GROUPS"
@@ -83,44 +82,76 @@ def test_exactness_check_of_one_score(value, exact):
     assert_same_outcome(got if exact else outcome(vrn.needleman_wunsch, "AACA", "ACA", **kwargs), want)
 
 
-# Values that reach the very edge of the 16-bit range on both sides: the longest strings
-# still admitted, and one character more.
+def assert_exact_or_refused(forced, doubles):
+    """A forced integer cell type refuses a call it cannot compute exactly (outcome() checks
+    the message) or gives the double path's outcome, strings and score bits."""
+    if forced != "refused":
+        assert_same_outcome(forced, doubles)
+
+
+# Values at the edges of the 16-bit range: the longest strings that the exactness bound
+# admits today and one character more, at the upper edge (A/A scoring 100 along the
+# diagonal) and at the lower edge (one long gap at -100 a column). Where the bound falls is
+# the engine's choice; on either side of it every path must give the exact result.
+UPPER = dict(score_matrix={"A": {"A": 100.0}})
+LOWER = dict(score_matrix={}, gap_open=-100.0, gap_extend=-100.0, enable_gap_close_penalty=False)
 EDGES = [
-    # (seq1, seq2, kwargs): the upper edge, A/A scoring 100 along the diagonal
-    ("A" * 326, "A" * 326, dict(score_matrix={"A": {"A": 100.0}}), True),
-    ("A" * 327, "A" * 327, dict(score_matrix={"A": {"A": 100.0}}), False),
-    # the lower edge, one long gap at -100 per column
-    ("A" * 318, "", dict(score_matrix={}, gap_open=-100.0, gap_extend=-100.0,
-                         enable_gap_close_penalty=False), True),
-    ("A" * 319, "", dict(score_matrix={}, gap_open=-100.0, gap_extend=-100.0,
-                         enable_gap_close_penalty=False), False),
+    pytest.param("A" * 326, "A" * 326, UPPER, id="upper-326"),
+    pytest.param("A" * 327, "A" * 327, UPPER, id="upper-327"),
+    pytest.param("A" * 318, "", LOWER, id="lower-318"),
+    pytest.param("A" * 319, "", LOWER, id="lower-319"),
 ]
 
 
 @pytest.mark.parametrize("kernel", KERNELS)
-@pytest.mark.parametrize("s1, s2, kwargs, fits", EDGES)
-def test_values_at_the_edge_of_16_bits(kernel, s1, s2, kwargs, fits):
+@pytest.mark.parametrize("s1, s2, kwargs", EDGES)
+def test_values_at_the_edge_of_16_bits(kernel, s1, s2, kwargs):
     require(kernel)
     with pinned(kernel):
         narrow = outcome(vrn.needleman_wunsch, s1, s2, cell="int16", **kwargs)
         wide = outcome(vrn.needleman_wunsch, s1, s2, cell="int32", **kwargs)
         doubles = outcome(vrn.needleman_wunsch, s1, s2, cell="double", **kwargs)
-    assert (narrow != "refused") == fits
-    assert_same_outcome(wide, doubles)
-    if fits:
-        assert_same_outcome(narrow, doubles)
-    assert_same_outcome(doubles, reference_outcome(pairwise, s1, s2, **kwargs))
+        automatic = outcome(vrn.needleman_wunsch, s1, s2, **kwargs)
+    want = reference_outcome(pairwise, s1, s2, **kwargs)
+    assert_exact_or_refused(narrow, doubles)
+    assert_exact_or_refused(wide, doubles)
+    assert_same_outcome(doubles, want)
+    assert_same_outcome(automatic, want)
 
 
-@pytest.mark.parametrize("n, fits", [(6, True), (7, False)])
-def test_values_at_the_edge_of_32_bits(n, fits):
-    kwargs = dict(score_matrix={"A": {"A": 2.0**28}})
-    wide = outcome(vrn.needleman_wunsch, "A" * n, "A" * n, cell="int32", **kwargs)
-    assert (wide != "refused") == fits
-    assert_same_outcome(outcome(vrn.needleman_wunsch, "A" * n, "A" * n, **kwargs),
-                        reference_outcome(pairwise, "A" * n, "A" * n, **kwargs))
-    if fits:
-        assert wide[1][2] == n * 2.0**28
+@pytest.mark.parametrize("n", [6, 7])
+def test_values_at_the_edge_of_32_bits(n):
+    # 2^28 a column along the diagonal: six columns are admitted today, seven are not.
+    s, kwargs = "A" * n, dict(score_matrix={"A": {"A": 2.0**28}})
+    want = reference_outcome(pairwise, s, s, **kwargs)
+    doubles = outcome(vrn.needleman_wunsch, s, s, cell="double", **kwargs)
+    assert_exact_or_refused(outcome(vrn.needleman_wunsch, s, s, cell="int32", **kwargs), doubles)
+    assert_same_outcome(doubles, want)
+    assert_same_outcome(outcome(vrn.needleman_wunsch, s, s, **kwargs), want)
+
+
+# Exact-or-refused holds whatever margin the exactness bound keeps below a type's limit, so
+# on its own it would still pass if a type were never used near the top of its range. This
+# check keeps that edge exercised on every kernel build: some value within 2 % of the type's
+# largest is computed on that type, exactly, for a length just below the limit. It names no
+# length, so a slightly tighter bound still passes; one that gave up the top of the range
+# does not.
+@pytest.mark.parametrize("kernel", KERNELS)
+@pytest.mark.parametrize("cell, largest, step", [pytest.param("int16", 2**15 - 1, 100.0, id="int16"),
+                                                  pytest.param("int32", 2**31 - 1, 2.0**21, id="int32")])
+def test_integer_cells_are_used_near_their_limit(kernel, cell, largest, step):
+    require(kernel)
+    kwargs = dict(score_matrix={"A": {"A": step}})
+    near = range(math.floor(largest / step), math.ceil(0.98 * largest / step) - 1, -1)
+    with pinned(kernel):
+        for n in near:  # the score of n columns is n * step
+            got = outcome(vrn.needleman_wunsch, "A" * n, "A" * n, cell=cell, **kwargs)
+            if got != "refused":
+                break
+        else:
+            pytest.fail(f"{cell} refuses every length from {near[0]} down to {near[-1]}")
+        doubles = outcome(vrn.needleman_wunsch, "A" * n, "A" * n, cell="double", **kwargs)
+    assert_same_outcome(got, doubles)
 
 
 @pytest.mark.parametrize("kernel", KERNELS)
@@ -143,7 +174,7 @@ def test_grouped_batch_matches_pairs_alone(kernel, lengths, matrix, go, ge, flag
     assert_same_batch(alone, expected_batch(pairs, None, kwargs))
 
 
-def test_grouped_batch_around_the_length_limit():
+def test_grouped_batch_around_the_length_limit(env):
     # Pairs up to 512 characters are grouped, longer ones aligned alone; a mixed batch in
     # any order gives the per-pair results in input order.
     rng = random.Random(7)
@@ -154,7 +185,7 @@ def test_grouped_batch_around_the_length_limit():
     kwargs = dict(score_matrix={a: {b: 2.0 if a == b else -1.0 for b in "ACGT"} for a in "ACGT"},
                   seq1_right_free=True, seq2_left_free=True)
     grouped = vrn.needleman_wunsch_batch(pairs, **kwargs)
-    with environment(**{CELL: "double", GROUPS: "off"}):
+    with env(**{CELL: "double", GROUPS: "off"}):
         alone = vrn.needleman_wunsch_batch(pairs, **kwargs)
     assert [r[:2] for r in grouped] == [r[:2] for r in alone]
     assert [r[2].hex() for r in grouped] == [r[2].hex() for r in alone]
@@ -178,22 +209,22 @@ def test_banded_fill_matches_reference(kernel, s1, s2, matrix, go, ge, flags, ro
 
 @pytest.mark.parametrize("cell", ["int16", "double"])
 @pytest.mark.parametrize("rows", [1, 7, 64, 999])
-def test_banded_fill_of_long_strings(cell, rows):
+def test_banded_fill_of_long_strings(env, cell, rows):
     # Band edges falling on free-end rows and columns, against one sweep of the grid.
     rng = random.Random(rows)
     s1 = "".join(rng.choice("ACGT") for _ in range(1500))
     s2 = "".join(rng.choice("ACGT") for _ in range(700))
     kwargs = dict(score_matrix={a: {b: 1.0 if a == b else -1.0 for b in "ACGT"} for a in "ACGT"},
                   seq1_left_free=True, seq2_right_free=True)
-    with environment(**{BAND: rows}):
+    with env(**{BAND: rows}):
         banded = outcome(vrn.needleman_wunsch, s1, s2, cell=cell, **kwargs)
-    with environment(**{BAND: 10**9}):
+    with env(**{BAND: 10**9}):
         whole = outcome(vrn.needleman_wunsch, s1, s2, cell=cell, **kwargs)
     assert_same_outcome(banded, whole)
 
 
-def test_refusal_is_a_runtime_error():
-    with environment(**{CELL: "int16"}):
+def test_refusal_is_a_runtime_error(env):
+    with env(**{CELL: "int16"}):
         error = raised(vrn.needleman_wunsch, "AC", "A", score_matrix={"A": {"A": 0.1}})
     assert type(error) is RuntimeError and str(error) == NOT_EXACT
 
@@ -220,10 +251,10 @@ def test_checkpoints_hold_integer_cells(kernel, cell, s1, s2, matrix, go, ge, fl
 
 
 @pytest.mark.parametrize("value", ["", "float", "int8", "INT16", "0", "-3", "x"])
-def test_unknown_switch_values_leave_the_choice_to_the_engine(value):
+def test_unknown_switch_values_leave_the_choice_to_the_engine(env, value):
     s1, s2 = "ACGTTGCA" * 20, "ACGTGCA" * 22
     kwargs = dict(score_matrix={a: {b: 1.0 if a == b else -1.0 for b in "ACGT"} for a in "ACGT"})
     want = vrn.needleman_wunsch(s1, s2, **kwargs)
-    with environment(**{CELL: value, BAND: value, GROUPS: value}):
+    with env(**{CELL: value, BAND: value, GROUPS: value}):
         assert vrn.needleman_wunsch(s1, s2, **kwargs) == want
         assert vrn.needleman_wunsch_batch([(s1, s2)] * 5, **kwargs) == [want] * 5

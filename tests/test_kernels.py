@@ -5,45 +5,13 @@ several vectors and partial ones. A build the processor cannot run is refused by
 module when pinned, and its tests skip, naming the builds that can run.
 """
 
-import contextlib
-import os
-import platform
-
 import pytest
 from hypothesis import given, settings
 
 import vorn_rust_native as vrn
 from reference import assert_same_outcome, module_outcome, pairwise, reference_outcome, three_way
-from test_differential import (gap_scores, module_kwargs, pair_flags, scalers, score_matrices,
-                               sequences, three_way_flags)
-
-# The AVX2 and AVX-512 builds exist only in a module built for x86-64.
-X86_ONLY = pytest.mark.skipif(platform.machine().lower() not in ("x86_64", "amd64"),
-                              reason="the AVX2 and AVX-512 kernels are built only for x86-64")
-KERNELS = ["generic", pytest.param("avx2", marks=X86_ONLY), pytest.param("avx512", marks=X86_ONLY)]
-VARIABLE = "VORN_RUST_NATIVE_KERNEL"
-
-
-@contextlib.contextmanager
-def pinned(kernel):
-    old = os.environ.get(VARIABLE)
-    os.environ[VARIABLE] = kernel
-    try:
-        yield
-    finally:
-        if old is None:
-            del os.environ[VARIABLE]
-        else:
-            os.environ[VARIABLE] = old
-
-
-def require(kernel):
-    """Skips unless the module can run `kernel` (it refuses a pin it cannot honour)."""
-    with pinned(kernel):
-        try:
-            vrn.needleman_wunsch("A", "A", score_matrix={})
-        except RuntimeError as e:
-            pytest.skip(str(e))
+from strategies import (KERNELS, gap_scores, module_kwargs, pair_flags, pinned, require, scalers,
+                        score_matrices, sequences, three_way_flags)
 
 
 @pytest.mark.parametrize("value", ["avx1024", "AVX2", " generic", "neon"])

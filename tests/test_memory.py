@@ -1,8 +1,6 @@
 """Working memory: the three-way fill orders, admission against the process's limits
 (faked through a directory that stands in for /proc and /sys), and MemoryError texts."""
 
-import contextlib
-import os
 import re
 import subprocess
 import sys
@@ -13,23 +11,9 @@ from hypothesis import given, settings
 
 import vorn_rust_native as vrn
 from reference import UNDER_ASAN, assert_same_outcome, module_outcome, reference_outcome, three_way
-from test_differential import gap_scores, score_matrices, sequences, three_way_flags
+from strategies import environment, gap_scores, score_matrices, sequences, three_way_flags
 
 M = {a: {b: (2.0 if a == b else -1.0) for b in "ACGT"} for a in "ACGT"}
-
-
-@contextlib.contextmanager
-def environment(**values):
-    old = {k: os.environ.get(k) for k in values}
-    os.environ.update(values)
-    try:
-        yield
-    finally:
-        for k, v in old.items():
-            if v is None:
-                os.environ.pop(k, None)
-            else:
-                os.environ[k] = v
 
 
 @pytest.mark.parametrize("outer", ["seq1", "seq2", "seq3"])
@@ -93,32 +77,6 @@ def test_twenty_thousand_squared_fits_in_one_and_a_half_gigabytes():
     assert out.strip() == "ok"
 
 
-def fake_root(tmp_path, *, available_kb=64 << 20, cgroup=None, cgroup_v1=None):
-    """A stand-in for /proc and /sys: meminfo, the process's cgroup and its limit files."""
-    (tmp_path / "proc" / "self").mkdir(parents=True)
-    (tmp_path / "proc" / "meminfo").write_text(
-        f"MemTotal: {128 << 20} kB\nMemFree: 1000 kB\nMemAvailable: {available_kb} kB\nSwapFree: 0 kB\n")
-    (tmp_path / "proc" / "self" / "statm").write_text("1000 100 10 10 0 500 0\n")
-    lines = []
-    if cgroup is not None:
-        limit, used = cgroup
-        d = tmp_path / "sys" / "fs" / "cgroup" / "job" / "step"
-        d.mkdir(parents=True)
-        (d / "memory.max").write_text(f"{limit}\n")
-        (d / "memory.current").write_text(f"{used}\n")
-        (d.parent / "memory.max").write_text("max\n")
-        lines.append("0::/job/step")
-    if cgroup_v1 is not None:
-        limit, used = cgroup_v1
-        d = tmp_path / "sys" / "fs" / "cgroup" / "memory" / "job"
-        d.mkdir(parents=True)
-        (d / "memory.limit_in_bytes").write_text(f"{limit}\n")
-        (d / "memory.usage_in_bytes").write_text(f"{used}\n")
-        lines.append("4:cpu,memory:/job")
-    (tmp_path / "proc" / "self" / "cgroup").write_text("\n".join(lines) + "\n")
-    return str(tmp_path)
-
-
 # A 10,000 x 10,000 pairwise call needs about 120 MB with the whole grid and about 40 MB
 # with checkpoints; the fake limits decide which runs, or that neither can.
 @pytest.mark.parametrize("limits, fits", [
@@ -133,10 +91,10 @@ def fake_root(tmp_path, *, available_kb=64 << 20, cgroup=None, cgroup_v1=None):
     (dict(cgroup_v1=(300_000_000, 10_000_000)), True),
 ], ids=["available-low", "available-checkpoints", "available-high", "cgroup-full", "cgroup-checkpoints",
         "cgroup-room", "cgroup-max", "cgroup-v1-full", "cgroup-v1-room"])
-def test_admission_follows_the_limits(tmp_path, limits, fits):
+def test_admission_follows_the_limits(env, fake_root, limits, fits):
     a, b = "ACGT" * 2500, "AGCT" * 2500
     expected = vrn.needleman_wunsch(a, b, score_matrix=M)
-    with environment(VORN_RUST_NATIVE_MEMORY_ROOT=fake_root(tmp_path, **limits)):
+    with env(VORN_RUST_NATIVE_MEMORY_ROOT=fake_root(**limits)):
         if fits:
             assert vrn.needleman_wunsch(a, b, score_matrix=M) == expected
         else:
@@ -155,8 +113,8 @@ def test_admission_follows_the_limits(tmp_path, limits, fits):
     (lambda: vrn.needleman_wunsch_3d("A" * 3000, "C" * 3000, "G" * 3000, score_matrix=M),
      "needleman_wunsch_3d needs 82.2 GB for a 3001 \u00d7 3001 \u00d7 3001 grid"),
 ], ids=["pairwise", "batch", "3d"])
-def test_memory_error_names_the_size(tmp_path, call, message):
-    with environment(VORN_RUST_NATIVE_MEMORY_ROOT=fake_root(tmp_path, available_kb=1 << 20)):
+def test_memory_error_names_the_size(env, fake_root, call, message):
+    with env(VORN_RUST_NATIVE_MEMORY_ROOT=fake_root(available_kb=1 << 20)):
         with pytest.raises(MemoryError) as e:
             call()
     assert str(e.value) == message
@@ -170,7 +128,7 @@ def test_memory_error_names_the_size(tmp_path, call, message):
     (f"MemTotal: {1 << 30} kB\nMemAvailable: {1 << 30} kB\nSwapFree: 0 kB\n", "0::abc", False),
     (f"MemTotal: {1 << 30} kB\nMemAvailable: {1 << 30} kB\nSwapFree: 0 kB\n", "0::/x/../abc/", False),
 ], ids=["total-past-64-bits", "available-and-swap-past-64-bits", "cgroup-relative", "cgroup-dot-dot"])
-def test_limit_files_parsed_safely(tmp_path, meminfo, cgroup_line, fits):
+def test_limit_files_parsed_safely(env, tmp_path, meminfo, cgroup_line, fits):
     (tmp_path / "proc" / "self").mkdir(parents=True)
     (tmp_path / "proc" / "meminfo").write_text(meminfo)
     (tmp_path / "proc" / "self" / "statm").write_text("1000 100 10 10 0 500 0\n")
@@ -180,7 +138,7 @@ def test_limit_files_parsed_safely(tmp_path, meminfo, cgroup_line, fits):
     (group / "memory.max").write_text("10000000\n")
     (group / "memory.current").write_text("0\n")
     a, b = "ACGT" * 2500, "AGCT" * 2500
-    with environment(VORN_RUST_NATIVE_MEMORY_ROOT=str(tmp_path)):
+    with env(VORN_RUST_NATIVE_MEMORY_ROOT=tmp_path):
         if fits:
             assert vrn.needleman_wunsch(a, b, score_matrix=M)[0].replace("-", "") == a
         else:

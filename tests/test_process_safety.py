@@ -12,6 +12,7 @@ import pytest
 
 import vorn_rust_native as vrn
 from reference import UNDER_ASAN
+from strategies import pinned
 
 TESTS = os.path.dirname(os.path.abspath(__file__))
 
@@ -50,13 +51,11 @@ def run_script(body, *, timeout=300, env=None, check=True):
 
 def available_kernels():
     """The kernel builds this processor runs, as the module's refusal of another one names them."""
-    os.environ["VORN_RUST_NATIVE_KERNEL"] = "none"
     try:
-        vrn.needleman_wunsch("A", "A", score_matrix={})
+        with pinned("none"):
+            vrn.needleman_wunsch("A", "A", score_matrix={})
     except RuntimeError as e:
         return str(e).split("(it can run: ")[1].rstrip(")").split(", ")
-    finally:
-        del os.environ["VORN_RUST_NATIVE_KERNEL"]
     raise AssertionError("an unknown kernel build was not refused")
 
 

@@ -1,8 +1,10 @@
 """Slow, literal pure-Python models of the alignment engines, used as test oracles.
 
-Besides the models in ``nw``, this package holds the small harness both test
-files share: keyword-style wrappers that mirror the module's Python API, and
-outcome helpers that compare results bit for bit and errors by type and text.
+Besides the models in ``nw``, this package holds the harness that the test modules compare
+the module with: keyword-style wrappers that mirror the module's Python API (``pairwise``,
+``three_way``), outcome helpers that compare single and batch results bit for bit and errors
+by type and text, the batch outcome the reference expects, and small helpers for errors
+(``raised``, the module's internal-error class) and numpy look-alikes.
 """
 
 import math
@@ -82,6 +84,28 @@ def assert_same_outcome(got, want):
         assert_same_result(got[1], want[1])
     else:
         assert got[1] == want[1], (got, want)
+
+
+def expected_batch(pairs, scaler, kwargs):
+    """The reference's outcome of a batch call: engine errors win over undecodable rows,
+    which are only found after the last pair."""
+    singles = [reference_outcome(pairwise, a, b, scaler=scaler, **kwargs) for a, b in pairs]
+    for outcome in singles:
+        if outcome[0] == "ValueError":
+            return outcome
+    if any(outcome[0] == "internal" for outcome in singles):
+        return ("internal", INTERNAL_ERROR_MESSAGE)
+    return ("ok", [outcome[1] for outcome in singles])
+
+
+def assert_same_batch(got, want):
+    assert got[0] == want[0], (got, want)
+    if got[0] != "ok":
+        assert got[1] == want[1]
+        return
+    assert type(got[1]) is list and len(got[1]) == len(want[1])
+    for g, w in zip(got[1], want[1]):
+        assert_same_result(g, w)
 
 
 def raised(fn, *args, **kwargs):
