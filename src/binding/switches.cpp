@@ -24,6 +24,7 @@ constexpr const char* kIntervalVariable = "VORN_RUST_NATIVE_CHECKPOINT_INTERVAL"
 constexpr const char* kCellTypeVariable = "VORN_RUST_NATIVE_CELL_TYPE";
 constexpr const char* kGroupsVariable = "VORN_RUST_NATIVE_PAIR_GROUPS";
 constexpr const char* kBandVariable = "VORN_RUST_NATIVE_BAND_ROWS";
+constexpr const char* kDiagonalBandVariable = "VORN_RUST_NATIVE_DIAGONAL_BAND";
 constexpr const char* kThreadsVariable = "VORN_RUST_NATIVE_NUM_THREADS";
 
 // "double", "int32" or "int16" forces what the pairwise fill computes in; anything else
@@ -62,6 +63,17 @@ void read_traceback_switches(EnginePolicy* policy) {
     }
     policy->checkpoint_interval = positive_number(std::getenv(kIntervalVariable));
     policy->row_block = positive_number(std::getenv(kBandVariable));
+}
+
+// "off" fills the whole grid; a positive whole number forces the first half-width of the band
+// of diagonals; anything else leaves the choice to the engine.
+void read_diagonal_band(EnginePolicy* policy) {
+    const char* band = std::getenv(kDiagonalBandVariable);
+    if (band && std::strcmp(band, "off") == 0) {
+        policy->diagonal_band = -1;
+    } else {
+        policy->diagonal_band = positive_number(band);
+    }
 }
 
 // "seq1", "seq2" or "seq3": the string the three-way fill runs outermost; -1 otherwise.
@@ -120,6 +132,7 @@ bool read_policy(EnginePolicy* policy) {
     }
     policy->three_way_outer = three_way_outer(std::getenv(kThreeWayOuterVariable));
     read_traceback_switches(policy);
+    read_diagonal_band(policy);
     read_cell_type(policy);
     read_pair_groups(policy);
     return true;

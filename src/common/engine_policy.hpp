@@ -37,8 +37,10 @@ struct EnginePolicy {
     TracebackPath traceback = TracebackPath::Automatic;  // pairwise
     std::int64_t checkpoint_interval = 0;  // pairwise: diagonals per block; 0 picks one
     std::int64_t row_block = 0;  // pairwise: rows per block of the fill (for the cache); 0 picks
-    bool group_pairs = true;     // batch: align short pairs side by side, one per lane
-    int three_way_outer = -1;    // three-way: the string filled outermost (0, 1, 2); -1 picks
+    std::int64_t diagonal_band = 0;  // pairwise: the first half-width of the band of diagonals
+                                     // (forced), 0 to let the engine decide, -1 for never
+    bool group_pairs = true;         // batch: align short pairs side by side, one per lane
+    int three_way_outer = -1;        // three-way: the string filled outermost (0, 1, 2); -1 picks
     int threads = 0;          // batch: threads in all, the calling one included; 0 for one per CPU
     std::string memory_root;  // where the memory limits are read ("" for the real /proc, /sys)
 };

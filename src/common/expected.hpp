@@ -31,6 +31,7 @@ class Expected {
 
     explicit operator bool() const noexcept { return v_.index() == 0; }
     T& operator*() noexcept { return std::get<0>(v_); }
+    const T& operator*() const noexcept { return std::get<0>(v_); }
     T* operator->() noexcept { return &std::get<0>(v_); }
     const EngineError& error() const noexcept { return std::get<1>(v_); }
 

@@ -4,12 +4,16 @@
 #include "pairwise/core.hpp"
 
 #include <algorithm>
+#include <limits>
 #include <new>
 #include <optional>
 #include <type_traits>
+#include <vector>
 
 #include "common/checked_size.hpp"
 #include "common/kernel_isa.hpp"
+#include "common/memory_budget.hpp"
+#include "pairwise/diagonal_band.hpp"
 #include "pairwise/exact_integers.hpp"
 #include "pairwise/fill_driver.hpp"
 #include "pairwise/gap_terms.hpp"
@@ -114,32 +118,12 @@ pairwise::EndMasks end_masks(const AlignmentOptions& options, const Sizes& z, st
     return {free_i, exempt_i, free_k, exempt_k};
 }
 
-// The layout for cells of type T (a long seq1 in blocks of rows) with all its buffers; false
-// when they cannot be had.
-template <class T>
-bool reserve_for(const EnginePolicy& policy, const Sizes& z, Layout& layout, PairwiseStorage& ws) {
-    const std::int64_t rows = pairwise::row_block_height(policy, sizeof(T));
-    layout.row_blocks = !layout.checkpointed && (policy.row_block > 0 || z.n >= 2 * rows);
-    return pairwise::reserve_buffers<T>(ws, z, layout);
-}
-
-// Fill and traceback in cells of type T with the fill input `in`, the layout's buffers
-// reserved (reserve_for).
+// The end state and score from the driver's end values, then the traceback along its pointers.
 template <class T, class Input>
-Expected<PairwiseResult> fill_and_trace(const Input& in, pairwise::FillFn<Input, T> fill,
-                                        const Prepared& p, const Sizes& z, const Layout& layout,
-                                        const AlignmentOptions& options, const EnginePolicy& policy,
-                                        const std::optional<IntegerPlan>& plan, PairwiseStorage& ws,
-                                        Interruption& interruption) {
-    T unreachable;
-    if constexpr (std::is_same_v<T, double>) {
-        unreachable = kNegInf;
-    } else {
-        unreachable = in.unreachable;
-    }
-    const std::int64_t rows = layout.row_blocks ? pairwise::row_block_height(policy, sizeof(T)) : 0;
-    pairwise::FillDriver<T, Input> driver(in, fill, z, layout, ws, unreachable, rows, interruption);
-    if (!driver.run()) return kInterrupted;
+Expected<PairwiseResult> trace(pairwise::FillDriver<T, Input>& driver, const Prepared& p,
+                               const AlignmentOptions& options,
+                               const std::optional<IntegerPlan>& plan, Interruption& interruption,
+                               pairwise::EndChoice* chosen = nullptr) {
     double end[3];
     for (int t = 0; t < 3; ++t) {
         if constexpr (std::is_same_v<T, double>) {
@@ -150,19 +134,130 @@ Expected<PairwiseResult> fill_and_trace(const Input& in, pairwise::FillFn<Input,
     }
     const pairwise::EndChoice choice = pairwise::choose_end(
         end, p.gaps, options.seq1_right_free, options.seq2_right_free, p.g1_end, p.g2_end);
+    if (chosen) *chosen = choice;
     auto pointer_at = [&](std::int64_t i, std::int64_t j) { return driver.pointer(i, j); };
     return pairwise::trace_back(p.s1, p.s2, p.n, p.m, choice, pointer_at, interruption);
 }
 
-// The integer fill in cells of type T: every term as the cell type, the scores as integers.
+// Fill and traceback of the whole grid in cells of type T with the fill input `in`: the
+// traceback path the memory allows (`chosen`, or its MemoryError), blocks of rows for a long
+// seq1.
+template <class T, class Input>
+Expected<PairwiseResult> whole_grid(const Input& in, pairwise::FillFn<Input, T> fill,
+                                    const Prepared& p, const Sizes& z,
+                                    const Expected<Layout>& chosen, const AlignmentOptions& options,
+                                    const EnginePolicy& policy,
+                                    const std::optional<IntegerPlan>& plan, PairwiseStorage& ws,
+                                    T unreachable, Interruption& interruption) {
+    if (!chosen) return chosen.error();
+    Layout layout = *chosen;
+    const PairwiseMemory need = pairwise::memory_figures(z);
+    if (!layout.checkpointed && !ws.pointers.reserve(z.cells + pairwise::kLanes)) {
+        // The whole grid could not be had: the checkpoints may still fit.
+        if (policy.traceback == TracebackPath::Full) return memory_error(need.whole_grid);
+        layout.checkpointed = true;
+    }
+    const std::int64_t rows = pairwise::row_block_height(policy, sizeof(T));
+    layout.row_blocks = !layout.checkpointed && (policy.row_block > 0 || z.n >= 2 * rows);
+    if (!pairwise::reserve_grid_buffers<T>(ws, z, layout))
+        return memory_error(layout.checkpointed ? need.checkpointed : need.whole_grid);
+    pairwise::FillDriver<T, Input> driver(in, fill, z, layout, ws, unreachable,
+                                          layout.row_blocks ? rows : 0, pairwise::Band{},
+                                          interruption);
+    if (!driver.run()) return kInterrupted;
+    return trace(driver, p, options, plan, interruption);
+}
+
+// The band pays from grids of this many cells on (unless the policy forces a first
+// half-width), starting this many diagonals beyond 0 and m - n on each side.
+constexpr std::uint64_t kBandMinimumCells = std::uint64_t{4} << 20;
+constexpr std::int64_t kFirstHalfWidth = 32;
+
+// The bound's inputs: each character's best pair score on either side, and the gap scores, in
+// the plan's units.
+pairwise::BoundInput bound_input(const Prepared& p, const AlignmentOptions& options,
+                                 const pairwise::CompactScores& scores,
+                                 const std::int32_t* tab_int) {
+    pairwise::BoundInput b;
+    b.n = p.n;
+    b.m = p.m;
+    const std::uint32_t rows = scores.rows(), cols = scores.cols();
+    std::vector<std::int64_t> row_best(rows, std::numeric_limits<std::int64_t>::min());
+    std::vector<std::int64_t> col_best(cols, std::numeric_limits<std::int64_t>::min());
+    for (std::uint32_t a = 0; a < rows; ++a) {
+        for (std::uint32_t c = 0; c < cols; ++c) {
+            row_best[a] = std::max<std::int64_t>(row_best[a], tab_int[a * cols + c]);
+            col_best[c] = std::max<std::int64_t>(col_best[c], tab_int[a * cols + c]);
+        }
+    }
+    b.row_maxima.resize(static_cast<std::size_t>(p.n));
+    b.column_maxima.resize(static_cast<std::size_t>(p.m));
+    for (std::int64_t i = 0; i < p.n; ++i) b.row_maxima[i] = row_best[scores.code1(p.s1[i])];
+    for (std::int64_t j = 0; j < p.m; ++j) b.column_maxima[j] = col_best[scores.code2(p.s2[j])];
+    b.any_end_free = options.seq1_left_free || options.seq1_right_free || options.seq2_left_free ||
+                     options.seq2_right_free;
+    return b;
+}
+
+// The integer fill restricted to a band of diagonals, widened until the band's score beats
+// the bound on every path that leaves it (diagonal_band.hpp), then traced back in the band.
+// Nothing when the band does not pay or cannot be proven: the whole grid then.
 template <class T>
-Expected<PairwiseResult> integer_fill(const Prepared& p, const Sizes& z, const Layout& layout,
+std::optional<Expected<PairwiseResult>> banded(const pairwise::PlainFill<T>& in,
+                                               pairwise::FillFn<pairwise::PlainFill<T>, T> fill,
+                                               const Prepared& p, const Sizes& z,
+                                               const AlignmentOptions& options,
+                                               const EnginePolicy& policy, const IntegerPlan& plan,
+                                               PairwiseStorage& ws, Interruption& interruption) {
+    const bool forced = policy.diagonal_band > 0;
+    if (policy.diagonal_band < 0 || (!forced && z.cells < kBandMinimumCells)) return std::nullopt;
+    pairwise::BoundInput bounds = bound_input(p, options, ws.scores, ws.tab_int.get());
+    bounds.gap_open = static_cast<std::int64_t>(pairwise::units(p.gaps.open_eff, plan.shift)) +
+                      static_cast<std::int64_t>(pairwise::units(p.gaps.close, plan.shift));
+    bounds.gap_extend = static_cast<std::int64_t>(pairwise::units(p.gaps.extend, plan.shift));
+    std::int64_t half_width = forced ? policy.diagonal_band : kFirstHalfWidth;
+    while (true) {
+        const pairwise::Band band = pairwise::band_of(p.n, p.m, half_width);
+        if (pairwise::covers_grid(band, p.n, p.m)) return std::nullopt;
+        const pairwise::BandCells size = pairwise::band_cells(p.n, p.m, band);
+        if (!forced && size.cells > z.cells / 2) return std::nullopt;
+        const Layout layout{false, false, true, size.cells, size.longest};
+        if (!admit(pairwise::layout_bytes<T>(z, layout), policy.memory_root) ||
+            !pairwise::reserve_grid_buffers<T>(ws, z, layout))
+            return std::nullopt;  // the whole grid's path decides what fits
+        pairwise::FillDriver<T, pairwise::PlainFill<T>> driver(
+            in, fill, z, layout, ws, in.unreachable, 0, band, interruption);
+        if (!driver.run()) return Expected<PairwiseResult>(kInterrupted);
+        pairwise::EndChoice choice{};
+        // The traceback runs only once proven; first the score.
+        double end[3];
+        for (int t = 0; t < 3; ++t) end[t] = pairwise::integer_score(driver.end_value(t), plan);
+        choice = pairwise::choose_end(end, p.gaps, options.seq1_right_free, options.seq2_right_free,
+                                      p.g1_end, p.g2_end);
+        if (!(choice.score > kNegInf)) return std::nullopt;
+        const auto score = static_cast<std::int64_t>(pairwise::units(choice.score, plan.shift));
+        const std::int64_t bound = pairwise::outside_bound(bounds, band);
+        if (score > bound) return trace(driver, p, options, plan, interruption);  // S_B > U
+        if (forced) {
+            half_width *= 2;  // every widening, for tests
+        } else {
+            const std::int64_t needed = pairwise::width_to_prove(bounds, half_width, score, bound);
+            if (needed <= 0) return std::nullopt;
+            half_width = std::max(2 * half_width, needed);
+        }
+    }
+}
+
+// The integer fill in cells of type T: every term as the cell type, the scores as integers;
+// the band first where it may pay.
+template <class T>
+Expected<PairwiseResult> integer_fill(const Prepared& p, const Sizes& z,
+                                      const Expected<Layout>& chosen,
                                       const AlignmentOptions& options, const EnginePolicy& policy,
                                       const IntegerPlan& plan,
                                       pairwise::FillFn<pairwise::PlainFill<T>, T> fill,
                                       PairwiseStorage& ws, Interruption& interruption) {
-    Layout with_rows = layout;
-    if (!reserve_for<T>(policy, z, with_rows, ws)) return kOutOfMemory;
+    if (!pairwise::reserve_index_buffers<T>(ws, z)) return kOutOfMemory;
     const std::uint64_t n_terms = 3 * (z.len_i + z.len_k);
     std::int32_t* tab_int = ws.tab_int.get();
     std::int16_t* tab_small = ws.tab_small.get();
@@ -184,7 +279,10 @@ Expected<PairwiseResult> integer_fill(const Prepared& p, const Sizes& z, const L
     in.gaps = {at(p.by_i[0]), at(p.by_i[1]), at(p.by_i[2]),
                at(p.by_k[0]), at(p.by_k[1]), at(p.by_k[2])};
     in.unreachable = static_cast<T>(plan.unreachable);
-    return fill_and_trace<T>(in, fill, p, z, with_rows, options, policy, plan, ws, interruption);
+    if (auto result = banded<T>(in, fill, p, z, options, policy, plan, ws, interruption))
+        return std::move(*result);
+    return whole_grid<T>(in, fill, p, z, chosen, options, policy, plan, ws, in.unreachable,
+                         interruption);
 }
 
 Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2,
@@ -196,14 +294,14 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2,
     p.n = static_cast<std::int64_t>(seq1.size());
     p.m = static_cast<std::int64_t>(seq2.size());
 
-    // Sizes and the traceback path first, so that a grid that cannot exist, or does not fit,
-    // fails before anything is touched.
+    // Sizes and the traceback path of the whole grid first (nothing is allocated yet), so that
+    // a grid that cannot exist fails before anything is touched.
     std::optional<Sizes> sizes = pairwise::plan_sizes(p.n, p.m, policy);
     if (!sizes) return kOutOfMemory;
     Sizes& z = *sizes;
-    Expected<Layout> chosen = pairwise::choose_layout(z, policy);
-    if (!chosen) return chosen.error();
-    Layout layout = *chosen;
+    z.scaled = options.scaler.has_value();
+    const Expected<Layout> chosen = pairwise::choose_layout(z, policy);
+    if (!chosen && policy.diagonal_band < 0) return chosen.error();
 
     // 1. Upper-cased working copies; the result strings are built from them.
     assign_upper(ws.s1, seq1);
@@ -221,15 +319,7 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2,
     for (std::int64_t j = 0; j < p.m; ++j) scores.add2(p.s2[j]);
     p.n_scores = scores.size();
     z.table = p.n_scores;
-
-    const PairwiseMemory need = pairwise::memory_figures(z);
-    if (!layout.checkpointed && !ws.pointers.reserve(z.cells + pairwise::kLanes)) {
-        // The whole grid could not be had: the checkpoints may still fit.
-        if (policy.traceback == TracebackPath::Full) return memory_error(need.whole_grid);
-        layout.checkpointed = true;
-    }
-    if (!pairwise::reserve_buffers(ws, z, layout))
-        return memory_error(layout.checkpointed ? need.checkpointed : need.whole_grid);
+    if (!pairwise::reserve_index_buffers<double>(ws, z)) return kOutOfMemory;
 
     // Their codes as table indices, their pair scores as the compact table.
     std::uint16_t* q = ws.codes.get();
@@ -263,10 +353,9 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2,
         in.a1_i = p.by_i[0], in.b1_i = p.by_i[1];
         in.l2_k = p.by_k[0], in.l2p_k = p.by_k[1], in.r2_k = p.by_k[2];
         in.open_eff = p.gaps.open_eff, in.extend = p.gaps.extend, in.close = p.gaps.close;
-        if (!reserve_for<double>(policy, z, layout, ws)) return kOutOfMemory;
         in.ends = end_masks(options, z, ws.end_masks.get());
-        return fill_and_trace<double>(in, fills.scaled, p, z, layout, options, policy, std::nullopt,
-                                      ws, interruption);
+        return whole_grid<double>(in, fills.scaled, p, z, chosen, options, policy, std::nullopt, ws,
+                                  kNegInf, interruption);
     }
     if (policy.cell_type != CellType::Double) {
         for (CellType type : {CellType::Int16, CellType::Int32}) {
@@ -275,13 +364,16 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2,
                 pairwise::plan_integer_fill(tab, p.n_scores, p.gaps, p.n, p.m, type);
             if (!plan) continue;
             if (type == CellType::Int16) {
-                return integer_fill<std::int16_t>(p, z, layout, options, policy, *plan, fills.int16,
+                return integer_fill<std::int16_t>(p, z, chosen, options, policy, *plan, fills.int16,
                                                   ws, interruption);
             }
-            return integer_fill<std::int32_t>(p, z, layout, options, policy, *plan, fills.int32, ws,
+            return integer_fill<std::int32_t>(p, z, chosen, options, policy, *plan, fills.int32, ws,
                                               interruption);
         }
-        if (policy.cell_type != CellType::Automatic) return kForcedCellTypeInexact;
+        if (policy.cell_type != CellType::Automatic) {
+            if (!chosen) return chosen.error();  // the memory's verdict comes first
+            return kForcedCellTypeInexact;
+        }
     }
     pairwise::PlainFill<double> in{};
     in.n = p.n;
@@ -290,9 +382,8 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2,
     in.scores = doubles;
     in.gaps = {p.by_i[0], p.by_i[1], p.by_i[2], p.by_k[0], p.by_k[1], p.by_k[2]};
     in.unreachable = kNegInf;
-    if (!reserve_for<double>(policy, z, layout, ws)) return kOutOfMemory;
-    return fill_and_trace<double>(in, fills.plain, p, z, layout, options, policy, std::nullopt, ws,
-                                  interruption);
+    return whole_grid<double>(in, fills.plain, p, z, chosen, options, policy, std::nullopt, ws,
+                              kNegInf, interruption);
 }
 
 }  // namespace

@@ -4,8 +4,10 @@
 //     block's diagonals short enough to stay in the fastest caches);
 //   - checkpointed: the diagonals in blocks of k, the scores of two diagonals kept at every
 //     block's end, and a block filled again from its checkpoint when the traceback enters it.
-// Every mode runs the kernel on the same cells with the same operations, so every score and
-// pointer is the one the whole-grid sweep computes. Plain C++.
+//   - band: only the cells of a band of diagonals, and their pointers (diagonal_band.hpp says
+//     when its result is the whole grid's).
+// Every mode runs the kernel on its cells with the whole grid's operations, so every score and
+// pointer it computes is the one the whole-grid sweep computes there. Plain C++.
 #pragma once
 
 #include <algorithm>
@@ -13,6 +15,7 @@
 #include <cstring>
 
 #include "common/interruption.hpp"
+#include "pairwise/diagonal_band.hpp"
 #include "pairwise/fill.hpp"
 #include "pairwise/workspace.hpp"
 
@@ -21,27 +24,32 @@ namespace vorn::pairwise {
 template <class T, class Input>
 class FillDriver {
   public:
-    // The buffers of `layout` must be reserved in `ws` (reserve_buffers<T>); `rows` is the
-    // height of a block of rows (0: one sweep).
+    // The grid buffers of `layout` must be reserved in `ws` (reserve_grid_buffers<T>); `rows`
+    // is the height of a block of rows (0: one sweep); `band` the band of a band layout.
     FillDriver(const Input& in, FillFn<Input, T> fill, const Sizes& sizes, const Layout& layout,
-               PairwiseStorage& ws, T unreachable, std::int64_t rows, Interruption& interruption)
+               PairwiseStorage& ws, T unreachable, std::int64_t rows, Band band,
+               Interruption& interruption)
         : in_(in),
           fill_(fill),
           z_(sizes),
           layout_(layout),
           ws_(ws),
           diagonals_(ws.cells<T>().diagonals.get()),
+          room_(layout.band ? layout.band_longest + kEdgeEntries + kLanes : sizes.room),
           none_(unreachable),
           rows_(rows),
           interruption_(interruption) {
-        // Anti-diagonal offsets into the pointer bytes of the whole grid.
+        region_ = Region<T>{0, z_.n, -z_.n, z_.m, {}, {}, nullptr};
+        if (layout.band) region_.low_diagonal = band.low, region_.high_diagonal = band.high;
+        // Anti-diagonal offsets into the pointer bytes: of the whole grid, or of the band.
         std::uint64_t* offsets = ws.offsets.get();
         offsets[0] = 0;
         for (std::int64_t d = 0; d <= last_d(); ++d) {
-            const std::int64_t lo = first_row(d, z_.m), hi = d < z_.n ? d : z_.n;
-            offsets[d + 1] = offsets[d] + static_cast<std::uint64_t>(hi - lo + 1);
+            const std::int64_t cells =
+                region_hi(region_, d, z_.n) - region_lo(region_, d, z_.m) + 1;
+            offsets[d + 1] = offsets[d] + static_cast<std::uint64_t>(cells > 0 ? cells : 0);
         }
-        out_ = PointerBytes{ws.pointers.get(), offsets, 0, false};
+        out_ = PointerBytes{ws.pointers.get(), offsets, 0, layout.band};
     }
 
     // Fills every diagonal; false when the interruption stopped it.
@@ -52,7 +60,7 @@ class FillDriver {
         out_.bytes[0] =
             static_cast<std::uint8_t>((kUnset2 << kShiftGap1) | (kUnset2 << kShiftGap2));
         if (rows_ == 0) {
-            fill_(in_, state_, last_d(), whole(), out_, interruption_);
+            fill_(in_, state_, last_d(), region_, out_, interruption_);
             keep_end();
         } else {
             run_row_blocks();
@@ -70,19 +78,18 @@ class FillDriver {
             refill((d - 1) / z_.interval);
             if (interruption_.stopped()) return -1;
         }
-        return out_.bytes[out_.offsets[d] - out_.origin +
-                          static_cast<std::uint64_t>(i - first_row(d, z_.m))];
+        const std::int64_t first = layout_.band ? region_lo(region_, d, z_.m) : first_row(d, z_.m);
+        return out_.bytes[out_.offsets[d] - out_.origin + static_cast<std::uint64_t>(i - first)];
     }
 
   private:
     std::int64_t last_d() const { return z_.n + z_.m; }
-    Region<T> whole() const { return Region<T>{0, z_.n, -z_.n, z_.m, {}, {}, nullptr}; }
 
     // Diagonal 0: the start cell, every other entry unreachable.
     void start() {
-        std::fill(diagonals_, diagonals_ + 9 * z_.room, none_);
+        std::fill(diagonals_, diagonals_ + 9 * room_, none_);
         for (int t = 0; t < 9; ++t)
-            state_.diag[t] = diagonals_ + static_cast<std::uint64_t>(t) * z_.room + 1;
+            state_.diag[t] = diagonals_ + static_cast<std::uint64_t>(t) * room_ + 1;
         state_.diag[3][0] = T{0};
         state_.d = 0;
         keep_end();
@@ -112,7 +119,7 @@ class FillDriver {
                 block.below[1][0] = block.below[2][0] = none_;
             }
             if (first > 0) {  // diagonal first - 1 has no rows in the block
-                std::fill(diagonals_, diagonals_ + 9 * z_.room, none_);
+                std::fill(diagonals_, diagonals_ + 9 * room_, none_);
                 state_.d = first - 1;
             }
             fill_(in_, state_, std::min(block.last + z_.m, last_d()), block, out_, interruption_);
@@ -133,7 +140,7 @@ class FillDriver {
 
     void fill_block(std::int64_t b) {
         out_.origin = out_.offsets[b * z_.interval + 1];
-        fill_(in_, state_, std::min((b + 1) * z_.interval, last_d()), whole(), out_, interruption_);
+        fill_(in_, state_, std::min((b + 1) * z_.interval, last_d()), region_, out_, interruption_);
         keep_end();
     }
 
@@ -176,9 +183,11 @@ class FillDriver {
     const Layout layout_;
     PairwiseStorage& ws_;
     T* const diagonals_;
+    const std::uint64_t room_;  // one stored diagonal (see each_grid_buffer)
     const T none_;
     const std::int64_t rows_;
     Interruption& interruption_;
+    Region<T> region_{};  // the whole grid, or the band
     FillState<T> state_{};
     PointerBytes out_{};
     std::int64_t block_first_ = 0;  // the first diagonal whose pointers are at hand

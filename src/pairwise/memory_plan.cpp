@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <type_traits>
+#include <utility>
 
 #include "common/memory_budget.hpp"
 
@@ -37,19 +39,6 @@ std::uint64_t diagonal_cells(std::int64_t n, std::int64_t m, std::int64_t first,
     return cells;
 }
 
-// The bytes of every buffer of `layout` in cells of type T, plus the working copies, the
-// result strings and the slack.
-template <class T>
-std::uint64_t layout_bytes(const Sizes& z, const Layout& layout) {
-    std::uint64_t total = 0;
-    each_buffer<T>(z, layout, [&](auto select, std::uint64_t count) {
-        using Buffer = std::remove_reference_t<decltype(select(std::declval<PairwiseStorage&>()))>;
-        total = saturating_add(total, saturating_mul(count, sizeof(typename Buffer::value_type)));
-    });
-    const std::uint64_t strings = 3 * (static_cast<std::uint64_t>(z.n) + z.m);
-    return saturating_add(saturating_add(total, strings), kSlackBytes);
-}
-
 // The most any cell type needs on `layout`.
 std::uint64_t most_bytes(const Sizes& z, const Layout& layout) {
     return std::max({layout_bytes<double>(z, layout), layout_bytes<std::int32_t>(z, layout),
@@ -57,6 +46,22 @@ std::uint64_t most_bytes(const Sizes& z, const Layout& layout) {
 }
 
 }  // namespace
+
+template <class T>
+std::uint64_t layout_bytes(const Sizes& z, const Layout& layout) {
+    std::uint64_t total = 0;
+    const auto add = [&](auto select, std::uint64_t count) {
+        using Buffer = std::remove_reference_t<decltype(select(std::declval<PairwiseStorage&>()))>;
+        total = saturating_add(total, saturating_mul(count, sizeof(typename Buffer::value_type)));
+    };
+    each_index_buffer<T>(z, add);
+    each_grid_buffer<T>(z, layout, add);
+    const std::uint64_t strings = 3 * (static_cast<std::uint64_t>(z.n) + z.m);
+    return saturating_add(saturating_add(total, strings), kSlackBytes);
+}
+template std::uint64_t layout_bytes<double>(const Sizes&, const Layout&);
+template std::uint64_t layout_bytes<std::int32_t>(const Sizes&, const Layout&);
+template std::uint64_t layout_bytes<std::int16_t>(const Sizes&, const Layout&);
 
 std::optional<Sizes> plan_sizes(std::int64_t n, std::int64_t m, const EnginePolicy& policy) {
     Sizes z{};

@@ -30,20 +30,28 @@ Expected<Layout> choose_layout(const Sizes& sizes, const EnginePolicy& policy);
 // rows whose diagonals keep one state's part within the fastest caches.
 std::int64_t row_block_height(const EnginePolicy& policy, std::size_t cell_bytes);
 
-// Reserves the buffers of the layout that every cell type uses (void) or all of them for
-// cells of type T; false when one cannot be had. Reserving again with the same sizes keeps
-// what the buffers hold.
-template <class T = void>
-bool reserve_buffers(PairwiseStorage& ws, const Sizes& sizes, const Layout& layout) {
+// The bytes a call in cells of type T holds on `layout`: its buffers, the working copies,
+// the result strings and some room.
+template <class T>
+std::uint64_t layout_bytes(const Sizes& z, const Layout& layout);
+
+// Reserves the per-index buffers of a call in cells of type T, or those of its grid on
+// `layout`; false when one cannot be had. Reserving again with the same sizes keeps what the
+// buffers hold.
+template <class T>
+bool reserve_index_buffers(PairwiseStorage& ws, const Sizes& sizes) {
     bool ok = true;
-    auto reserve = [&](auto select, std::uint64_t count) {
+    each_index_buffer<T>(sizes, [&](auto select, std::uint64_t count) {
         ok = ok && select(ws).reserve(count) != nullptr;
-    };
-    if constexpr (std::is_void_v<T>) {
-        each_common_buffer(sizes, layout, reserve);
-    } else {
-        each_buffer<T>(sizes, layout, reserve);
-    }
+    });
+    return ok;
+}
+template <class T>
+bool reserve_grid_buffers(PairwiseStorage& ws, const Sizes& sizes, const Layout& layout) {
+    bool ok = true;
+    each_grid_buffer<T>(sizes, layout, [&](auto select, std::uint64_t count) {
+        ok = ok && select(ws).reserve(count) != nullptr;
+    });
     return ok;
 }
 

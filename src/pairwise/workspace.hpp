@@ -67,49 +67,35 @@ struct Sizes {
     std::int64_t interval;  // diagonals per block of the checkpointed path
     std::int64_t n_blocks;
     std::uint64_t block_cells;  // the cells of the largest block
+    bool scaled;                // the call has a scaler (its end rules per index)
 };
 
-// How a call keeps what its traceback reads, and the cell type it fills in.
+// How a call keeps what its traceback reads.
 struct Layout {
     bool checkpointed;  // checkpoints and one block of pointers, else the whole grid's
     bool row_blocks;    // the whole grid filled in blocks of rows (border rows kept)
+    // A band of diagonals instead of the whole grid: its cells and its longest anti-diagonal.
+    bool band = false;
+    std::uint64_t band_cells = 0, band_longest = 0;
 };
 
 // Every buffer of a call with its element count: visit(select, count), where select(storage)
-// gives the buffer; first those of every cell type, then those of cells of type T. A buffer
-// added to the call is one line here. (The counts saturate: a grid too large for them fails
-// its memory figure.)
-template <class Visit>
-void each_common_buffer(const Sizes& z, const Layout& layout, Visit&& visit) {
+// gives the buffer. Those per index (the codes, the terms and the score tables of a call in
+// cells of type T), then those of the grid in the layout (pointers, diagonals and what the
+// layout keeps besides). A buffer added to the call is one line here. (The counts saturate:
+// a grid too large for them fails its memory figure.)
+template <class T, class Visit>
+void each_index_buffer(const Sizes& z, Visit&& visit) {
     using S = PairwiseStorage;
-    const auto offsets = [](S & s) -> auto& { return s.offsets; };
     const auto codes = [](S & s) -> auto& { return s.codes; };
     const auto terms = [](S & s) -> auto& { return s.terms; };
     const auto tab = [](S & s) -> auto& { return s.tab; };
-    const auto pointers = [](S & s) -> auto& { return s.pointers; };
-    visit(offsets, z.diagonals + 1);
     visit(codes, z.len_i + z.len_k);
     visit(terms, 3 * (z.len_i + z.len_k));
     visit(tab, std::max<std::uint64_t>(z.table, 16));
-    visit(pointers, saturating_add(layout.checkpointed ? z.block_cells : z.cells, kLanes));
-}
-
-template <class T, class Visit>
-void each_buffer(const Sizes& z, const Layout& layout, Visit&& visit) {
-    using S = PairwiseStorage;
-    each_common_buffer(z, layout, visit);
-    const auto diagonals = [](S & s) -> auto& { return s.cells<T>().diagonals; };
-    const auto checkpoints = [](S & s) -> auto& { return s.cells<T>().checkpoints; };
-    const auto border = [](S & s) -> auto& { return s.cells<T>().border; };
-    visit(diagonals, 9 * z.room);
-    if (layout.checkpointed) {
-        const std::uint64_t blocks = static_cast<std::uint64_t>(z.n_blocks - 1);
-        visit(checkpoints, std::max<std::uint64_t>(saturating_mul(blocks, 6 * z.longest), 1));
-    }
-    if (layout.row_blocks) visit(border, 6 * (static_cast<std::uint64_t>(z.m) + 1));
     if constexpr (std::is_same_v<T, double>) {
         const auto end_masks = [](S & s) -> auto& { return s.end_masks; };
-        visit(end_masks, 2 * (z.len_i + z.len_k));
+        if (z.scaled) visit(end_masks, 2 * (z.len_i + z.len_k));
     } else {
         const auto tab_int = [](S & s) -> auto& { return s.tab_int; };
         const auto tab_small = [](S & s) -> auto& { return s.tab_small; };
@@ -118,6 +104,28 @@ void each_buffer(const Sizes& z, const Layout& layout, Visit&& visit) {
         visit(tab_small, kSmallTable);
         visit(cell_terms, 3 * (z.len_i + z.len_k));
     }
+}
+
+template <class T, class Visit>
+void each_grid_buffer(const Sizes& z, const Layout& layout, Visit&& visit) {
+    using S = PairwiseStorage;
+    const auto offsets = [](S & s) -> auto& { return s.offsets; };
+    const auto pointers = [](S & s) -> auto& { return s.pointers; };
+    const auto diagonals = [](S & s) -> auto& { return s.cells<T>().diagonals; };
+    const auto checkpoints = [](S & s) -> auto& { return s.cells<T>().checkpoints; };
+    const auto border = [](S & s) -> auto& { return s.cells<T>().border; };
+    const std::uint64_t cells = layout.band           ? layout.band_cells
+                                : layout.checkpointed ? z.block_cells
+                                                      : z.cells;
+    const std::uint64_t room = layout.band ? layout.band_longest + kEdgeEntries + kLanes : z.room;
+    visit(offsets, z.diagonals + 1);
+    visit(pointers, saturating_add(cells, kLanes));
+    visit(diagonals, 9 * room);
+    if (layout.checkpointed) {
+        const std::uint64_t blocks = static_cast<std::uint64_t>(z.n_blocks - 1);
+        visit(checkpoints, std::max<std::uint64_t>(saturating_mul(blocks, 6 * z.longest), 1));
+    }
+    if (layout.row_blocks) visit(border, 6 * (static_cast<std::uint64_t>(z.m) + 1));
 }
 
 }  // namespace pairwise
