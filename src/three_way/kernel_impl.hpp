@@ -28,6 +28,10 @@
 #include <type_traits>
 #include <utility>
 
+#if defined(__AVX512F__)
+#include <immintrin.h>
+#endif
+
 #include "common/lanes.hpp"
 #include "three_way/kernel.hpp"
 
@@ -114,6 +118,30 @@ template <class V>
     out[3] = out[5] = out[6] = broadcast<V>(0);
 }
 
+// The states of the double step's lanes: in AVX-512's mask registers and 32-bit lanes, half a
+// vector's width, which halves the cost of following them; elsewhere as wide as the doubles.
+#if defined(__AVX512F__) && KERNEL_LANES == 8
+using DoubleStates = VecI32;
+// best = candidate where it is strictly greater (neither is NaN), and `state` there.
+[[gnu::always_inline]] inline void offer_double(VecD candidate, int state, VecD& best,
+                                                DoubleStates& from) {
+    __m512d c, b;
+    std::memcpy(&c, &candidate, sizeof c);
+    std::memcpy(&b, &best, sizeof b);
+    const __mmask8 better = _mm512_cmp_pd_mask(c, b, _CMP_GT_OQ);
+    b = _mm512_mask_max_pd(b, 0xFF, c, b);  // c where c > b, else b: the same choice
+    __m256i f;
+    std::memcpy(&f, &from, sizeof f);
+    f = _mm256_mask_mov_epi32(f, better, _mm256_set1_epi32(state));
+    std::memcpy(&best, &b, sizeof b);
+    std::memcpy(&from, &f, sizeof f);
+}
+#else
+using DoubleStates = typename Lanes<double>::Mask;
+// Never called: the states are as wide as the doubles here.
+inline void offer_double(VecD, int, VecD&, DoubleStates&) {}
+#endif
+
 // The transition step on doubles, of one cell or of a vector of cells: for each state k the
 // best of its seven candidates in the literal order of the rule and the first p that reaches
 // it. `pred(k, p)` is state p at state k's predecessor cell, `gap(k, p)` the gap score of
@@ -130,9 +158,14 @@ template <bool kPointers, class V, class M, class Pred, class Gap>
         for (int p = 0; p < kStates; ++p) {
             const V sum = one_character ? pred(k, p) : pred(k, p) + pair[k];
             const V candidate = sum + gap(k, p);
-            const auto better = candidate > best;
-            best = better ? candidate : best;
-            if constexpr (kPointers) f = better ? broadcast<M>(p) : f;
+            if constexpr (kPointers && !std::is_same_v<M, decltype(candidate > best)> &&
+                          !std::is_arithmetic_v<V>) {
+                offer_double(candidate, p, best, f);
+            } else {
+                const auto better = candidate > best;
+                best = better ? candidate : best;
+                if constexpr (kPointers) f = better ? broadcast<M>(p) : f;
+            }
         }
         value[k] = best;
         from[k] = f;
@@ -236,7 +269,9 @@ template <class T, bool kPointers, class V, class M, class Pred, class Gap>
 template <class T, bool kPointers>
 bool fill(const PlaneJob<T>& job, std::int64_t first, std::int64_t last) {
     using V = typename Lanes<T>::V;
-    using M = typename Lanes<T>::Mask;
+    // State numbers by lane: 32-bit lanes for doubles, the cells' own width for integers.
+    using M =
+        std::conditional_t<std::is_floating_point_v<T>, DoubleStates, typename Lanes<T>::Mask>;
     constexpr int kCells = sizeof(V) / sizeof(T);
     static_assert(kCells <= kMaxWidth);
     const std::int64_t entries = job.entries;
@@ -266,12 +301,13 @@ bool fill(const PlaneJob<T>& job, std::int64_t first, std::int64_t last) {
         for (int k = 0; k < kStates; ++k) job.cur[k * entries + at + lo_all - 1] = none;
         if (lo <= hi && job.interruption->tick(kCellWeight * (hi - lo + 1))) return false;
 
-        // State p at state k's predecessor cell of the lane at x_a = x: src[k][p * entries + x].
-        const T* src[kStates];
+        // State p at state k's predecessor cell of the lane at x_a = x: src[k][p][x].
+        const T* src[kStates][kStates];
         for (int k = 0; k < kStates; ++k) {
             const std::int64_t back = job.step_a[k] + job.step_b[k];
-            src[k] =
-                (job.step_outer[k] ? job.prev : job.cur) + job.base[t - back + 2] - job.step_a[k];
+            const T* plane = job.step_outer[k] ? job.prev : job.cur;
+            for (int p = 0; p < kStates; ++p)
+                src[k][p] = plane + p * entries + job.base[t - back + 2] - job.step_a[k];
         }
         // Where each pair score of the lane at x_a = x is: offset[source] + x.
         const std::int64_t offset[3] = {at, 0, job.len_b - t};
@@ -284,7 +320,7 @@ bool fill(const PlaneJob<T>& job, std::int64_t first, std::int64_t last) {
         for (std::int64_t x = lo; x <= hi; x += kCells) {
             V value[kStates];
             M field[kStates];
-            cell_step<T, kPointers>([&](int k, int p) { return load<V>(src[k] + p * entries + x); },
+            cell_step<T, kPointers>([&](int k, int p) { return load<V>(src[k][p] + x); },
                                     [&](int k, int p) { return gap_vectors[k * kStates + p]; },
                                     terms, load<V>(pair_at[0] + x), load<V>(pair_at[1] + x),
                                     load<V>(pair_at[2] + x), value, field);
@@ -317,7 +353,7 @@ bool fill(const PlaneJob<T>& job, std::int64_t first, std::int64_t last) {
             using Field = std::conditional_t<std::is_floating_point_v<T>, int, T>;
             T value[kStates];
             Field field[kStates];
-            cell_step<T, kPointers>([&](int k, int p) { return src[k][p * entries + x]; },
+            cell_step<T, kPointers>([&](int k, int p) { return src[k][p][x]; },
                                     [&](int k, int p) { return gaps_here[k * kStates + p]; },
                                     integer_terms<T>(job.class_terms, by_string), pair_at[0][x],
                                     pair_at[1][x], pair_at[2][x], value, field);
