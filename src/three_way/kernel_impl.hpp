@@ -121,6 +121,7 @@ template <class V>
 // The states of the double step's lanes: in AVX-512's mask registers and 32-bit lanes, half a
 // vector's width, which halves the cost of following them; elsewhere as wide as the doubles.
 #if defined(__AVX512F__) && KERNEL_LANES == 8
+constexpr bool kStatesInMasks = true;
 using DoubleStates = VecI32;
 // best = candidate where it is strictly greater (neither is NaN), and `state` there.
 [[gnu::always_inline]] inline void offer_double(VecD candidate, int state, VecD& best,
@@ -137,6 +138,7 @@ using DoubleStates = VecI32;
     std::memcpy(&from, &f, sizeof f);
 }
 #else
+constexpr bool kStatesInMasks = false;
 using DoubleStates = typename Lanes<double>::Mask;
 // Never called: the states are as wide as the doubles here.
 inline void offer_double(VecD, int, VecD&, DoubleStates&) {}
@@ -158,8 +160,7 @@ template <bool kPointers, class V, class M, class Pred, class Gap>
         for (int p = 0; p < kStates; ++p) {
             const V sum = one_character ? pred(k, p) : pred(k, p) + pair[k];
             const V candidate = sum + gap(k, p);
-            if constexpr (kPointers && !std::is_same_v<M, decltype(candidate > best)> &&
-                          !std::is_arithmetic_v<V>) {
+            if constexpr (kPointers && kStatesInMasks && !std::is_arithmetic_v<V>) {
                 offer_double(candidate, p, best, f);
             } else {
                 const auto better = candidate > best;
