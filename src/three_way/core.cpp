@@ -226,7 +226,8 @@ class Engine {
         if constexpr (std::is_same_v<T, double>) {
             return score;
         } else {
-            return static_cast<T>(three_way::scaled_score(score, *plan_) * 8);
+            return static_cast<T>(three_way::scaled_score(score, *plan_) *
+                                  (1 << three_way::kTieBits));
         }
     }
     double score_of(T value) const {
@@ -298,8 +299,8 @@ void Engine<T>::prepare_job() {
         none_ = kNegInf;
         start_ = 0.0;
     } else {
-        none_ = static_cast<T>(plan_->unreachable * 8);
-        start_ = 7;  // the value 0 of state 0
+        none_ = static_cast<T>(plan_->unreachable * (1 << three_way::kTieBits));
+        start_ = 7;  // the value 0 of state 0: 8 * 0 + (7 - 0)
     }
     std::fill(planes_.get(), planes_.get() + 2 * z.plane, none_);
 

@@ -20,7 +20,8 @@
 // The same step runs on doubles, or on 32- or 16-bit integers holding every score times a power
 // of two, with a stand-in for -inf (exact_integers.hpp says why the values, the comparisons and
 // so the pointers are the same). Integers have no -inf or NaN and add exactly, so there the pair
-// score, the same for all seven candidates of a state, is added after the maximum.
+// score, the same for all seven candidates of a state, is added after the maximum, and each entry
+// carries 7 - (its state) in its low bits, which makes the largest candidate the first maximum.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
