@@ -104,7 +104,7 @@ struct Sizes {
 
     // Bytes held besides the pointers and checkpoints, for cells of `cell` bytes.
     std::uint64_t fill_bytes(std::uint64_t cell) const {
-        return sum_bytes({times(2 * plane + entries + pair_rows + gap_table, cell),
+        return sum_bytes({times(sum_bytes({plane, plane, entries, pair_rows, gap_table}), cell),
                           times(indices, sizeof(std::int64_t)), three_way::kScratchBytes, text,
                           std::uint64_t{1} << 20});
     }
