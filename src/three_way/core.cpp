@@ -96,6 +96,7 @@ struct Sizes {
     std::uint64_t pair_rows;      // the two rows of pair scores with the outer string
     std::uint64_t indices;        // the diagonals' entry and cell bases
     std::uint64_t gap_table;      // by coordinate classes, transition
+    std::uint64_t fields;         // bytes: the double fill's pointer fields of one diagonal
     std::uint64_t text;           // bytes: working copies, classes, result rows
     std::int64_t interval;        // planes per block of the checkpointed path
     std::uint64_t checkpoints;    // planes kept by the checkpointed path
@@ -105,8 +106,8 @@ struct Sizes {
     // Bytes held besides the pointers and checkpoints, for cells of `cell` bytes.
     std::uint64_t fill_bytes(std::uint64_t cell) const {
         return sum_bytes({times(sum_bytes({plane, plane, entries, pair_rows, gap_table}), cell),
-                          times(indices, sizeof(std::int64_t)), three_way::kScratchBytes, text,
-                          std::uint64_t{1} << 20});
+                          times(indices, sizeof(std::int64_t)), three_way::kScratchBytes, fields,
+                          text, std::uint64_t{1} << 20});
     }
     std::uint64_t full_need(std::uint64_t cell) const {
         return sum_bytes({fill_bytes(cell), full_pointer});
@@ -133,6 +134,7 @@ Sizes plan_sizes(const std::int64_t* len, const Order& order, std::uint64_t cell
     z.pair_rows = sum_bytes({wa, wb, 2 * kMaxWidth});
     z.indices = sum_bytes({z.diagonals, 2, z.diagonals});
     z.gap_table = 64 * kStates * kStates;
+    z.fields = times(kStates * three_way::kFieldBytes, std::min(wa, wb) + kMaxWidth);
     z.text =
         times(4, sum_bytes({static_cast<std::uint64_t>(len[0]), static_cast<std::uint64_t>(len[1]),
                             static_cast<std::uint64_t>(len[2]), 3}));
@@ -252,7 +254,7 @@ class Engine {
     T none_{}, start_{};
     Buffer<T> planes_, pair_plane_, pair_rows_, gap_table_, checkpoints_;
     Buffer<std::int64_t> indices_;
-    Buffer<std::uint8_t> scratch_;
+    Buffer<std::uint8_t> scratch_, fields_;
     std::uint8_t* pointers_ = nullptr;  // the pointer bytes of planes block_first_ on
     std::int64_t block_first_ = 0;
     PlaneJob<T> job_{};
@@ -268,11 +270,12 @@ bool Engine<T>::allocate_buffers(bool with_checkpoints) {
     gap_table_ = allocate<T>(z.gap_table);
     indices_ = allocate<std::int64_t>(z.indices);
     scratch_ = allocate<std::uint8_t>(three_way::kScratchBytes);
+    fields_ = allocate<std::uint8_t>(z.fields);
     if (with_checkpoints && z.checkpoints > 0) {
         checkpoints_ = allocate<T>(times(z.checkpoints, z.plane));
         if (!checkpoints_) return false;
     }
-    return planes_ && pair_plane_ && pair_rows_ && gap_table_ && indices_ && scratch_;
+    return planes_ && pair_plane_ && pair_rows_ && gap_table_ && indices_ && scratch_ && fields_;
 }
 
 // The parts of the kernel's job that every plane shares: the diagonals' bases, the pair
@@ -373,6 +376,7 @@ void Engine<T>::prepare_job() {
     j.n_special_b = setup_.n_special[order.b];
     j.unreachable = none_;
     j.scratch = scratch_.get();
+    j.fields = fields_.get();
     j.interruption = &interruption_;
     fill_ = pick_fill<T>(setup_.kernel);
 }

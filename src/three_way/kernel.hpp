@@ -81,6 +81,7 @@ struct PlaneJob {
     std::uint8_t* pointers;     // byte 0 of this plane's pointers; null: none kept
     T unreachable;              // -inf, or the integer fills' stand-in
     void* scratch;              // room for kStates * kStates vectors of the widest build
+    void* fields;               // doubles: kFieldBytes per cell of a diagonal and of kMaxWidth
     Interruption* interruption;
 };
 
@@ -91,6 +92,10 @@ struct PlaneJob {
 // coordinate makes the gap free or the closing exempt.
 inline constexpr int kOpening = 0, kExtension = 1, kClosing = 2;
 inline constexpr int kTieBits = 3;
+
+// The double fill's pointer fields of one diagonal wait in PlaneJob::fields, this many bytes per
+// cell of its longest diagonal and of kMaxWidth more.
+inline constexpr int kFieldBytes = 8;
 
 // Room the scratch of a PlaneJob needs, in bytes, including alignment.
 inline constexpr std::uint64_t kScratchBytes = kStates * kStates * 64 + 64;

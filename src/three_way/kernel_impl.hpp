@@ -149,28 +149,41 @@ inline void offer_double(VecD, int, VecD&, DoubleStates&) {}
 // best of its seven candidates in the literal order of the rule and the first p that reaches
 // it. `pred(k, p)` is state p at state k's predecessor cell, `gap(k, p)` the gap score of
 // p -> k. M holds state numbers.
+// The double step of one state k: the best of its seven candidates in the literal order of the
+// rule and the first p that reaches it. `pred(p)` is state p at k's predecessor cell, `gap(p)` the
+// gap score of p -> k, `pair` k's pair score.
+template <bool kPointers, class V, class M, class Pred, class Gap>
+[[gnu::always_inline]] inline void double_state(int k, Pred pred, Gap gap, V pair, V& value,
+                                                M& from) {
+    M f = broadcast<M>(kUnset3);
+    V best = broadcast<V>(lowest<double>());
+    const bool one_character = k == 3 || k == 5 || k == 6;
+#pragma GCC unroll 7
+    for (int p = 0; p < kStates; ++p) {
+        const V sum = one_character ? pred(p) : pred(p) + pair;
+        const V candidate = sum + gap(p);
+        if constexpr (kPointers && kStatesInMasks && !std::is_arithmetic_v<V>) {
+            offer_double(candidate, p, best, f);
+        } else {
+            const auto better = candidate > best;
+            best = better ? candidate : best;
+            if constexpr (kPointers) f = better ? broadcast<M>(p) : f;
+        }
+    }
+    value = best;
+    from = f;
+}
+
+// The double step of one cell or of a vector of cells, all seven states; `pred(k, p)` and
+// `gap(k, p)` as above for state k.
 template <bool kPointers, class V, class M, class Pred, class Gap>
 [[gnu::always_inline]] inline void double_transition(Pred pred, Gap gap, const V pair[kStates],
                                                      V value[kStates], M from[kStates]) {
 #pragma GCC unroll 7
     for (int k = 0; k < kStates; ++k) {
-        M f = broadcast<M>(kUnset3);
-        V best = broadcast<V>(lowest<double>());
-        const bool one_character = k == 3 || k == 5 || k == 6;
-#pragma GCC unroll 7
-        for (int p = 0; p < kStates; ++p) {
-            const V sum = one_character ? pred(k, p) : pred(k, p) + pair[k];
-            const V candidate = sum + gap(k, p);
-            if constexpr (kPointers && kStatesInMasks && !std::is_arithmetic_v<V>) {
-                offer_double(candidate, p, best, f);
-            } else {
-                const auto better = candidate > best;
-                best = better ? candidate : best;
-                if constexpr (kPointers) f = better ? broadcast<M>(p) : f;
-            }
-        }
-        value[k] = best;
-        from[k] = f;
+        double_state<kPointers>(
+            k, [&](int p) { return pred(k, p); }, [&](int p) { return gap(k, p); }, pair[k],
+            value[k], from[k]);
     }
 }
 
@@ -319,27 +332,74 @@ bool fill(const PlaneJob<T>& job, std::int64_t first, std::int64_t last) {
         std::uint8_t* bytes_at =
             kPointers ? job.pointers + job.cell_base[t] : static_cast<std::uint8_t*>(nullptr);
 
-        for (std::int64_t x = lo; x <= hi; x += kCells) {
-            V value[kStates];
-            M field[kStates];
-            cell_step<T, kPointers>([&](int k, int p) { return load<V>(src[k][p] + x); },
-                                    [&](int k, int p) { return gap_vectors[k * kStates + p]; },
-                                    terms, load<V>(pair_at[0] + x), load<V>(pair_at[1] + x),
-                                    load<V>(pair_at[2] + x), value, field);
-            for (int k = 0; k < kStates; ++k) store(job.cur + k * entries + at + x, value[k]);
-            if constexpr (kPointers) {
-                M bytes[kPointerBytes];
-                pointer_bytes(field, bytes);
-                const std::int64_t n = std::min<std::int64_t>(kCells, hi - x + 1);
-                for (int q = 0; q < kPointerBytes; ++q) {
-                    const auto narrow = __builtin_convertvector(bytes[q], typename Lanes<T>::U8);
-                    std::uint8_t* out = bytes_at + q * job.cells + x;
-                    if (n == kCells) {
-                        store(out, narrow);
-                    } else {
-                        std::memcpy(out, &narrow, static_cast<std::size_t>(n));
-                    }
+        // The three pointer bytes of the lanes at x from their seven fields.
+        auto store_pointers = [&](std::int64_t x, const M field[kStates]) {
+            M bytes[kPointerBytes];
+            pointer_bytes(field, bytes);
+            const std::int64_t n = std::min<std::int64_t>(kCells, hi - x + 1);
+            for (int q = 0; q < kPointerBytes; ++q) {
+                const auto narrow = __builtin_convertvector(bytes[q], typename Lanes<T>::U8);
+                std::uint8_t* out = bytes_at + q * job.cells + x;
+                if (n == kCells) {
+                    store(out, narrow);
+                } else {
+                    std::memcpy(out, &narrow, static_cast<std::size_t>(n));
                 }
+            }
+        };
+        if constexpr (std::is_floating_point_v<T>) {
+            // State by state along the diagonal, so that one state's seven gap scores stay in
+            // registers; the pointer fields wait in job.fields until all seven are known.
+            M* fields = static_cast<M*>(job.fields);
+            const std::int64_t n_vectors = (hi - lo) / kCells + 1;
+            const V zero = broadcast<V>(0.0);
+            auto one_state = [&]<int K>(std::integral_constant<int, K>) {
+                V gap[kStates];
+                for (int p = 0; p < kStates; ++p) gap[p] = gap_vectors[K * kStates + p];
+                T* out = job.cur + K * entries + at;
+                for (std::int64_t x = lo, v = 0; x <= hi; x += kCells, ++v) {
+                    V pair = zero;
+                    if constexpr (K == 0) {
+                        pair = ((zero + load<V>(pair_at[0] + x)) + load<V>(pair_at[1] + x)) +
+                               load<V>(pair_at[2] + x);
+                    } else if constexpr (K == 1) {
+                        pair = zero + load<V>(pair_at[2] + x);
+                    } else if constexpr (K == 2) {
+                        pair = zero + load<V>(pair_at[1] + x);
+                    } else if constexpr (K == 4) {
+                        pair = zero + load<V>(pair_at[0] + x);
+                    }
+                    V value;
+                    M from;
+                    double_state<kPointers>(
+                        K, [&](int p) { return load<V>(src[K][p] + x); },
+                        [&](int p) { return gap[p]; }, pair, value, from);
+                    store(out + x, value);
+                    if constexpr (kPointers) store(fields + K * n_vectors + v, from);
+                }
+            };
+            [&]<int... K>(std::integer_sequence<int, K...>) {
+                (one_state(std::integral_constant<int, K>{}), ...);
+            }
+            (std::make_integer_sequence<int, kStates>{});
+            if constexpr (kPointers) {
+                for (std::int64_t x = lo, v = 0; x <= hi; x += kCells, ++v) {
+                    M field[kStates];
+                    for (int k = 0; k < kStates; ++k)
+                        field[k] = load<M>(fields + k * n_vectors + v);
+                    store_pointers(x, field);
+                }
+            }
+        } else {
+            for (std::int64_t x = lo; x <= hi; x += kCells) {
+                V value[kStates];
+                M field[kStates];
+                cell_step<T, kPointers>([&](int k, int p) { return load<V>(src[k][p] + x); },
+                                        [&](int k, int p) { return gap_vectors[k * kStates + p]; },
+                                        terms, load<V>(pair_at[0] + x), load<V>(pair_at[1] + x),
+                                        load<V>(pair_at[2] + x), value, field);
+                for (int k = 0; k < kStates; ++k) store(job.cur + k * entries + at + x, value[k]);
+                if constexpr (kPointers) store_pointers(x, field);
             }
         }
         for (int k = 0; k < kStates; ++k) job.cur[k * entries + at + hi_all + 1] = none;
