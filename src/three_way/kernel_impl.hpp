@@ -350,8 +350,12 @@ bool fill(const PlaneJob<T>& job, std::int64_t first, std::int64_t last) {
         if constexpr (std::is_floating_point_v<T>) {
             // State by state along the diagonal, so that one state's seven gap scores stay in
             // registers; the pointer fields wait in job.fields until all seven are known.
-            M* fields = static_cast<M*>(job.fields);
+            // Addressed by byte: the buffer need not be aligned as a vector is.
+            auto* fields = static_cast<std::uint8_t*>(job.fields);
             const std::int64_t n_vectors = (hi - lo) / kCells + 1;
+            auto field_at = [&](int k, std::int64_t v) {
+                return fields + (k * n_vectors + v) * static_cast<std::int64_t>(sizeof(M));
+            };
             const V zero = broadcast<V>(0.0);
             auto one_state = [&]<int K>(std::integral_constant<int, K>) {
                 V gap[kStates];
@@ -375,7 +379,7 @@ bool fill(const PlaneJob<T>& job, std::int64_t first, std::int64_t last) {
                         K, [&](int p) { return load<V>(src[K][p] + x); },
                         [&](int p) { return gap[p]; }, pair, value, from);
                     store(out + x, value);
-                    if constexpr (kPointers) store(fields + K * n_vectors + v, from);
+                    if constexpr (kPointers) store(field_at(K, v), from);
                 }
             };
             [&]<int... K>(std::integer_sequence<int, K...>) {
@@ -385,8 +389,7 @@ bool fill(const PlaneJob<T>& job, std::int64_t first, std::int64_t last) {
             if constexpr (kPointers) {
                 for (std::int64_t x = lo, v = 0; x <= hi; x += kCells, ++v) {
                     M field[kStates];
-                    for (int k = 0; k < kStates; ++k)
-                        field[k] = load<M>(fields + k * n_vectors + v);
+                    for (int k = 0; k < kStates; ++k) field[k] = load<M>(field_at(k, v));
                     store_pointers(x, field);
                 }
             }
