@@ -347,37 +347,41 @@ bool fill(const PlaneJob<T>& job, std::int64_t first, std::int64_t last) {
                 }
             }
         };
-        if constexpr (std::is_floating_point_v<T>) {
-            // State by state along the diagonal, so that one state's seven gap scores stay in
-            // registers; the pointer fields wait in job.fields until all seven are known.
-            // Addressed by byte: the buffer need not be aligned as a vector is.
+        {
+            // State by state along the diagonal, so that one state's gap scores stay in
+            // registers; the pointer fields wait in job.fields until all seven are known,
+            // addressed by byte (the buffer need not be aligned as a vector is).
             auto* fields = static_cast<std::uint8_t*>(job.fields);
             const std::int64_t n_vectors = (hi - lo) / kCells + 1;
             auto field_at = [&](int k, std::int64_t v) {
                 return fields + (k * n_vectors + v) * static_cast<std::int64_t>(sizeof(M));
             };
-            const V zero = broadcast<V>(0.0);
             auto one_state = [&]<int K>(std::integral_constant<int, K>) {
                 V gap[kStates];
-                for (int p = 0; p < kStates; ++p) gap[p] = gap_vectors[K * kStates + p];
+                if constexpr (std::is_floating_point_v<T>) {
+                    for (int p = 0; p < kStates; ++p) gap[p] = gap_vectors[K * kStates + p];
+                }
                 T* out = job.cur + K * entries + at;
                 for (std::int64_t x = lo, v = 0; x <= hi; x += kCells, ++v) {
-                    V pair = zero;
-                    if constexpr (K == 0) {
-                        pair = ((zero + load<V>(pair_at[0] + x)) + load<V>(pair_at[1] + x)) +
-                               load<V>(pair_at[2] + x);
-                    } else if constexpr (K == 1) {
-                        pair = zero + load<V>(pair_at[2] + x);
-                    } else if constexpr (K == 2) {
-                        pair = zero + load<V>(pair_at[1] + x);
-                    } else if constexpr (K == 4) {
-                        pair = zero + load<V>(pair_at[0] + x);
+                    V pair = broadcast<V>(0);
+                    if constexpr (K == 0 || K == 1 || K == 2 || K == 4) {
+                        V all[kStates];
+                        pair_sums(K == 0 || K == 4 ? load<V>(pair_at[0] + x) : pair,
+                                  K == 0 || K == 2 ? load<V>(pair_at[1] + x) : pair,
+                                  K == 0 || K == 1 ? load<V>(pair_at[2] + x) : pair, all);
+                        pair = all[K];
                     }
                     V value;
                     M from;
-                    double_state<kPointers>(
-                        K, [&](int p) { return load<V>(src[K][p] + x); },
-                        [&](int p) { return gap[p]; }, pair, value, from);
+                    if constexpr (std::is_floating_point_v<T>) {
+                        double_state<kPointers>(
+                            K, [&](int p) { return load<V>(src[K][p] + x); },
+                            [&](int p) { return gap[p]; }, pair, value, from);
+                    } else {
+                        integer_state<K, kPointers>(
+                            [&](int k, int p) { return load<V>(src[k][p] + x); }, terms, pair,
+                            value, from);
+                    }
                     store(out + x, value);
                     if constexpr (kPointers) store(field_at(K, v), from);
                 }
@@ -393,19 +397,7 @@ bool fill(const PlaneJob<T>& job, std::int64_t first, std::int64_t last) {
                     store_pointers(x, field);
                 }
             }
-        } else {
-            for (std::int64_t x = lo; x <= hi; x += kCells) {
-                V value[kStates];
-                M field[kStates];
-                cell_step<T, kPointers>([&](int k, int p) { return load<V>(src[k][p] + x); },
-                                        [&](int k, int p) { return gap_vectors[k * kStates + p]; },
-                                        terms, load<V>(pair_at[0] + x), load<V>(pair_at[1] + x),
-                                        load<V>(pair_at[2] + x), value, field);
-                for (int k = 0; k < kStates; ++k) store(job.cur + k * entries + at + x, value[k]);
-                if constexpr (kPointers) store_pointers(x, field);
-            }
         }
-        for (int k = 0; k < kStates; ++k) job.cur[k * entries + at + hi_all + 1] = none;
 
         // Cells whose a or b coordinate has a class of its own, again one by one.
         auto cell = [&](std::int64_t x) {
