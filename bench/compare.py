@@ -49,8 +49,11 @@ elif work[0] == "batch":
     else:
         os.environ["VORN_RUST_NATIVE_NUM_THREADS"] = "1"
 else:
-    a, b, c = text(200), text(200), text(200)
-    run, cells = (lambda: vrn.needleman_wunsch_3d(a, b, c, score_matrix=M)), 201 ** 3
+    lengths = [int(x) for x in work[1].split("x")] * (1 if "x" in work[1] else 3)
+    seqs = [text(n) for n in lengths]
+    matrix = INEXACT if "double" in work else M
+    run = lambda: vrn.needleman_wunsch_3d(*seqs, score_matrix=matrix)
+    cells = (lengths[0] + 1) * (lengths[1] + 1) * (lengths[2] + 1)
 run()
 best = float("inf")
 for _ in range(3):
@@ -62,10 +65,13 @@ print(json.dumps({"seconds": best, "per_second": cells / best}))
 
 # Random DNA scored +1/-1 (whole numbers) and 1.1/-0.9 ("double": scores only doubles hold
 # exactly), with a scaler, BLOSUM62 on random protein, 10,000 pairs of 80-150 on one thread
-# and on the default pool (wall time), and a three-way grid.
+# and on the default pool (wall time), and three-way grids: cubes with whole and with inexact
+# scores, and one long string against two short ones in each of the three positions.
 WORKLOADS = ["pairwise 1000", "pairwise 4000", "pairwise 8000", "pairwise 20000",
              "pairwise 4000 double", "pairwise 20000 double", "pairwise 4000 scaler",
-             "protein 2000", "batch", "batch pool", "three-way 200"]
+             "protein 2000", "batch", "batch pool", "three-way 200", "three-way 400",
+             "three-way 200 double", "three-way 40x40x20000", "three-way 40x20000x40",
+             "three-way 20000x40x40"]
 
 
 def measure(path, work):
