@@ -212,9 +212,9 @@ std::optional<Expected<PairwiseResult>> banded(const pairwise::PlainFill<T>& in,
     const bool forced = policy.diagonal_band > 0;
     if (policy.diagonal_band < 0 || (!forced && z.cells < kBandMinimumCells)) return std::nullopt;
     pairwise::BoundInput bounds = bound_input(p, options, ws.scores, ws.tab_int.get());
-    bounds.gap_open = static_cast<std::int64_t>(pairwise::units(p.gaps.open_eff, plan.shift)) +
-                      static_cast<std::int64_t>(pairwise::units(p.gaps.close, plan.shift));
-    bounds.gap_extend = static_cast<std::int64_t>(pairwise::units(p.gaps.extend, plan.shift));
+    bounds.gap_open = static_cast<std::int64_t>(units(p.gaps.open_eff, plan.shift)) +
+                      static_cast<std::int64_t>(units(p.gaps.close, plan.shift));
+    bounds.gap_extend = static_cast<std::int64_t>(units(p.gaps.extend, plan.shift));
     std::int64_t half_width = forced ? policy.diagonal_band : kFirstHalfWidth;
     while (true) {
         const pairwise::Band band = pairwise::band_of(p.n, p.m, half_width);
@@ -235,7 +235,7 @@ std::optional<Expected<PairwiseResult>> banded(const pairwise::PlainFill<T>& in,
         choice = pairwise::choose_end(end, p.gaps, options.seq1_right_free, options.seq2_right_free,
                                       p.g1_end, p.g2_end);
         if (!(choice.score > kNegInf)) return std::nullopt;
-        const auto score = static_cast<std::int64_t>(pairwise::units(choice.score, plan.shift));
+        const auto score = static_cast<std::int64_t>(units(choice.score, plan.shift));
         const std::int64_t bound = pairwise::outside_bound(bounds, band);
         if (score > bound) return trace(driver, p, options, plan, interruption);  // S_B > U
         if (forced) {

@@ -7,27 +7,12 @@
 #include <initializer_list>
 #include <vector>
 
+#include "common/score_units.hpp"
 #include "pairwise/fill.hpp"
 
 namespace vorn::pairwise {
 
 namespace {
-
-// Scores are taken in units of at most 2^-kMaxShift, and no score may exceed 2^30 units.
-constexpr int kMaxShift = 24;
-constexpr double kMaxUnits = 1073741824.0;
-
-// The least shift in 0..kMaxShift that makes `v` a whole number of units within the bound;
-// -1 for a score that cannot be one (infinite, NaN, -0.0, too fine or too large).
-int shift_for(double v) {
-    if (!std::isfinite(v) || (v == 0.0 && std::signbit(v))) return -1;
-    for (int shift = 0; shift <= kMaxShift; ++shift) {
-        const double u = units(v, shift);
-        if (std::fabs(u) > kMaxUnits) return -1;
-        if (std::trunc(u) == u) return shift;
-    }
-    return -1;
-}
 
 // a * b + c for non-negative operands, or -1 on overflow.
 std::int64_t mul_add(std::int64_t a, std::int64_t b, std::int64_t c) {
@@ -44,30 +29,12 @@ std::optional<IntegerPlan> plan_integer_fill(const double* pair_scores, std::siz
     // (1) Every score a whole number of 2^-shift units, at most 2^30 of them: (a). A score's
     // own shift is the least that makes it whole, so the largest of them serves all, and a
     // score within the bound at its own shift may exceed it at a larger one: checked again.
-    int shift = 0;
-    const double gap_scores[] = {gaps.open_eff, gaps.extend, gaps.close};
-    for (double v : gap_scores) {
-        const int s = shift_for(v);
-        if (s < 0) return std::nullopt;
-        shift = std::max(shift, s);
-    }
-    for (std::size_t t = 0; t < count; ++t) {
-        const int s = shift_for(pair_scores[t]);
-        if (s < 0) return std::nullopt;
-        shift = std::max(shift, s);
-    }
-    auto whole = [&](double v) -> std::optional<std::int64_t> {
-        const double u = units(v, shift);
-        if (std::fabs(u) > kMaxUnits) return std::nullopt;  // (1)
-        return static_cast<std::int64_t>(u);
-    };
-    std::int64_t s_min = 0, s_max = 0;
-    for (std::size_t t = 0; t < count; ++t) {
-        const std::optional<std::int64_t> s = whole(pair_scores[t]);
-        if (!s) return std::nullopt;
-        if (t == 0 || *s < s_min) s_min = *s;
-        if (t == 0 || *s > s_max) s_max = *s;
-    }
+    const int shift = common_shift(pair_scores, count, {gaps.open_eff, gaps.extend, gaps.close});
+    if (shift < 0) return std::nullopt;
+    auto whole = [&](double v) { return whole_units(v, shift); };  // (1)
+    const std::optional<UnitRange> pairs = whole_range(pair_scores, count, shift);
+    if (!pairs) return std::nullopt;
+    const std::int64_t s_min = pairs->low, s_max = pairs->high;
     const std::optional<std::int64_t> wo = whole(gaps.open_eff), we = whole(gaps.extend),
                                       wc = whole(gaps.close);
     if (!wo || !we || !wc) return std::nullopt;

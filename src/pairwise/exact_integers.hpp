@@ -51,6 +51,7 @@
 
 #include "common/engine_input.hpp"
 #include "common/engine_policy.hpp"
+#include "common/score_units.hpp"
 
 namespace vorn::pairwise {
 
@@ -59,11 +60,6 @@ struct IntegerPlan {
     std::int32_t unreachable;  // U, the stand-in for -inf
     std::int32_t floor;        // F: no reachable cell holds less
 };
-
-// v in units of 2^-shift, v * 2^shift: exact for the scores a plan admits.
-inline double units(double v, int shift) noexcept {
-    return v * static_cast<double>(std::int64_t{1} << shift);
-}
 
 // The plan for cells of `type` (Int32 or Int16), or nothing when the scores or the
 // lengths do not allow it. `pair_scores` are the scores of every pair of bytes that can

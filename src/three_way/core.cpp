@@ -188,28 +188,13 @@ using FillFn = bool (*)(const PlaneJob<T>&, std::int64_t, std::int64_t);
 
 template <class T>
 FillFn<T> pick_fill(KernelIsa kernel) {
-#define VORN_FILL_OF(ns)                                    \
-    if constexpr (std::is_same_v<T, double>) {              \
-        return ns::fill_double;                             \
-    } else if constexpr (std::is_same_v<T, std::int32_t>) { \
-        return ns::fill_int32;                              \
-    } else {                                                \
-        return ns::fill_int16;                              \
+    if constexpr (std::is_same_v<T, double>) {
+        VORN_RETURN_BY_KERNEL(kernel, three_way, fill_double)
+    } else if constexpr (std::is_same_v<T, std::int32_t>) {
+        VORN_RETURN_BY_KERNEL(kernel, three_way, fill_int32)
+    } else {
+        VORN_RETURN_BY_KERNEL(kernel, three_way, fill_int16)
     }
-    switch (kernel) {
-#if VORN_X86_KERNELS
-        case KernelIsa::Avx512: {
-            VORN_FILL_OF(three_way::kernel_avx512)
-        }
-        case KernelIsa::Avx2: {
-            VORN_FILL_OF(three_way::kernel_avx2)
-        }
-#endif
-        default:
-            break;
-    }
-    VORN_FILL_OF(three_way::kernel_generic)
-#undef VORN_FILL_OF
 }
 
 // The fill and traceback in cells of type T: double, or the scaled integers of `plan`.

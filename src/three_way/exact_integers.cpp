@@ -7,25 +7,11 @@
 #include <cstdlib>
 #include <initializer_list>
 
+#include "common/score_units.hpp"
+
 namespace vorn::three_way {
 
 namespace {
-
-// Scores are scaled by at most 2^kMaxShift, and no scaled score may exceed 2^30.
-constexpr int kMaxShift = 24;
-constexpr double kMaxScaled = 1073741824.0;
-
-// The least shift that makes `v` a whole number within the bound; -1 for a score that
-// cannot be one (infinite, NaN, -0.0, too fine or too large).
-int shift_for(double v) {
-    if (!std::isfinite(v) || (v == 0.0 && std::signbit(v))) return -1;
-    for (int s = 0; s <= kMaxShift; ++s) {
-        const double t = std::ldexp(v, s);
-        if (std::fabs(t) > kMaxScaled) return -1;
-        if (std::trunc(t) == t) return s;
-    }
-    return -1;
-}
 
 // Sums and products of the bounds, false once one leaves 64 bits (the plan is then refused).
 struct Checked {
@@ -48,29 +34,12 @@ std::optional<IntegerPlan> plan_integer_fill(const double* pair_scores, std::siz
                                              const GapScores& gaps, const std::int64_t len[3],
                                              CellType type) {
     // (1) Every score whole once scaled by the largest shift any of them needs, and within 2^30.
-    int shift = 0;
-    for (double v : {gaps.open_eff, gaps.extend, gaps.close}) {
-        const int s = shift_for(v);
-        if (s < 0) return std::nullopt;
-        shift = std::max(shift, s);
-    }
-    for (std::size_t t = 0; t < count; ++t) {
-        const int s = shift_for(pair_scores[t]);
-        if (s < 0) return std::nullopt;
-        shift = std::max(shift, s);
-    }
-    auto scaled = [&](double v) -> std::optional<std::int64_t> {
-        const double x = std::ldexp(v, shift);
-        if (std::fabs(x) > kMaxScaled) return std::nullopt;
-        return static_cast<std::int64_t>(x);
-    };  // (1)
-    std::int64_t S_max = 0, S_min = 0;
-    for (std::size_t t = 0; t < count; ++t) {
-        const auto v = scaled(pair_scores[t]);
-        if (!v) return std::nullopt;  // (1)
-        S_max = t == 0 ? *v : std::max(S_max, *v);
-        S_min = t == 0 ? *v : std::min(S_min, *v);
-    }
+    const int shift = common_shift(pair_scores, count, {gaps.open_eff, gaps.extend, gaps.close});
+    if (shift < 0) return std::nullopt;
+    auto scaled = [&](double v) { return whole_units(v, shift); };  // (1)
+    const std::optional<UnitRange> pairs = whole_range(pair_scores, count, shift);
+    if (!pairs) return std::nullopt;  // (1)
+    const std::int64_t S_max = pairs->high, S_min = pairs->low;
     const auto O_ = scaled(gaps.open_eff), E_ = scaled(gaps.extend), C_ = scaled(gaps.close);
     if (!O_ || !E_ || !C_) return std::nullopt;  // (1)
     const std::int64_t O = *O_, E = *E_, C = *C_;
