@@ -9,8 +9,16 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <string_view>
 
 #include "common/kernel_isa.hpp"
+
+#if defined(__linux__)
+#include <unistd.h>
+#define VORN_ENVIRON_SCAN 1
+#else
+#define VORN_ENVIRON_SCAN 0
+#endif
 
 namespace vorn {
 
@@ -27,10 +35,48 @@ constexpr const char* kBandVariable = "VORN_RUST_NATIVE_BAND_ROWS";
 constexpr const char* kDiagonalBandVariable = "VORN_RUST_NATIVE_DIAGONAL_BAND";
 constexpr const char* kThreadsVariable = "VORN_RUST_NATIVE_NUM_THREADS";
 
+// The values of the module's variables, found in one pass over the environment (a call
+// reads about ten of them, and each getenv would scan the whole environment).
+class Switches {
+  public:
+    Switches() {
+#if VORN_ENVIRON_SCAN
+        constexpr std::string_view kPrefix = "VORN_RUST_NATIVE_";
+        for (char** entry = environ; entry && *entry; ++entry) {
+            const std::string_view text(*entry);
+            if (text.compare(0, kPrefix.size(), kPrefix) != 0) continue;
+            const std::size_t equals = text.find('=');
+            if (equals == std::string_view::npos || count_ == kMax) continue;
+            found_[count_++] = {text.substr(0, equals), *entry + equals + 1};
+        }
+#endif
+    }
+    // The value of `name`, or null when it is not set (the first one where it is set twice).
+    const char* get(const char* name) const {
+#if VORN_ENVIRON_SCAN
+        for (int k = 0; k < count_; ++k) {
+            if (found_[k].name == name) return found_[k].value;
+        }
+        return nullptr;
+#else
+        return std::getenv(name);
+#endif
+    }
+
+  private:
+    struct Found {
+        std::string_view name;
+        const char* value;
+    };
+    static constexpr int kMax = 32;
+    Found found_[kMax];
+    int count_ = 0;
+};
+
 // "double", "int32" or "int16" forces what the pairwise fill computes in; anything else
 // leaves the choice to the engine.
-void read_cell_type(EnginePolicy* policy) {
-    const char* type = std::getenv(kCellTypeVariable);
+void read_cell_type(const Switches& env, EnginePolicy* policy) {
+    const char* type = env.get(kCellTypeVariable);
     if (!type) return;
     if (std::strcmp(type, "double") == 0) policy->cell_type = CellType::Double;
     if (std::strcmp(type, "int32") == 0) policy->cell_type = CellType::Int32;
@@ -38,8 +84,8 @@ void read_cell_type(EnginePolicy* policy) {
 }
 
 // "off" makes the batch align every pair on its own.
-void read_pair_groups(EnginePolicy* policy) {
-    const char* groups = std::getenv(kGroupsVariable);
+void read_pair_groups(const Switches& env, EnginePolicy* policy) {
+    const char* groups = env.get(kGroupsVariable);
     if (groups && std::strcmp(groups, "off") == 0) policy->group_pairs = false;
 }
 
@@ -54,21 +100,21 @@ long long positive_number(const char* text) {
 // "full" or "checkpoint" forces the pairwise traceback path; anything else leaves the
 // choice to the engine. A positive integer k sets the checkpointed path's block length, and
 // another the rows of each block of rows of the pairwise fill.
-void read_traceback_switches(EnginePolicy* policy) {
-    const char* path = std::getenv(kTracebackVariable);
+void read_traceback_switches(const Switches& env, EnginePolicy* policy) {
+    const char* path = env.get(kTracebackVariable);
     if (path && std::strcmp(path, "full") == 0) {
         policy->traceback = TracebackPath::Full;
     } else if (path && std::strcmp(path, "checkpoint") == 0) {
         policy->traceback = TracebackPath::Checkpoint;
     }
-    policy->checkpoint_interval = positive_number(std::getenv(kIntervalVariable));
-    policy->row_block = positive_number(std::getenv(kBandVariable));
+    policy->checkpoint_interval = positive_number(env.get(kIntervalVariable));
+    policy->row_block = positive_number(env.get(kBandVariable));
 }
 
 // "off" fills the whole grid; a positive whole number forces the first half-width of the band
 // of diagonals; anything else leaves the choice to the engine.
-void read_diagonal_band(EnginePolicy* policy) {
-    const char* band = std::getenv(kDiagonalBandVariable);
+void read_diagonal_band(const Switches& env, EnginePolicy* policy) {
+    const char* band = env.get(kDiagonalBandVariable);
     if (band && std::strcmp(band, "off") == 0) {
         policy->diagonal_band = -1;
     } else {
@@ -118,23 +164,24 @@ int positive_whole_number(const char* text) {
 }  // namespace
 
 bool read_policy(EnginePolicy* policy) {
-    const char* kernel = std::getenv(kKernelVariable);
+    const Switches env;
+    const char* kernel = env.get(kKernelVariable);
     if (!kernel_isa_named(kernel, &policy->kernel)) {
         raise_unrunnable_kernel(kernel);
         return false;
     }
     try {
-        const char* root = std::getenv(kMemoryRootVariable);
+        const char* root = env.get(kMemoryRootVariable);
         policy->memory_root = root ? root : "";
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
         return false;
     }
-    policy->three_way_outer = three_way_outer(std::getenv(kThreeWayOuterVariable));
-    read_traceback_switches(policy);
-    read_diagonal_band(policy);
-    read_cell_type(policy);
-    read_pair_groups(policy);
+    policy->three_way_outer = three_way_outer(env.get(kThreeWayOuterVariable));
+    read_traceback_switches(env, policy);
+    read_diagonal_band(env, policy);
+    read_cell_type(env, policy);
+    read_pair_groups(env, policy);
     return true;
 }
 

@@ -151,16 +151,18 @@ Expected<PairwiseResult> whole_grid(const Input& in, pairwise::FillFn<Input, T> 
                                     T unreachable, Interruption& interruption) {
     if (!chosen) return chosen.error();
     Layout layout = *chosen;
-    const PairwiseMemory need = pairwise::memory_figures(z);
     if (!layout.checkpointed && !ws.pointers.reserve(z.cells + pairwise::kLanes)) {
         // The whole grid could not be had: the checkpoints may still fit.
-        if (policy.traceback == TracebackPath::Full) return memory_error(need.whole_grid);
+        if (policy.traceback == TracebackPath::Full)
+            return memory_error(pairwise::memory_figures(z).whole_grid);
         layout.checkpointed = true;
     }
     const std::int64_t rows = pairwise::row_block_height(policy, sizeof(T));
     layout.row_blocks = !layout.checkpointed && (policy.row_block > 0 || z.n >= 2 * rows);
-    if (!pairwise::reserve_grid_buffers<T>(ws, z, layout))
+    if (!pairwise::reserve_grid_buffers<T>(ws, z, layout)) {
+        const PairwiseMemory need = pairwise::memory_figures(z);
         return memory_error(layout.checkpointed ? need.checkpointed : need.whole_grid);
+    }
     pairwise::FillDriver<T, Input> driver(in, fill, z, layout, ws, unreachable,
                                           layout.row_blocks ? rows : 0, pairwise::Band{},
                                           interruption);

@@ -97,21 +97,22 @@ PairwiseMemory memory_figures(const Sizes& sizes) {
 }
 
 Expected<Layout> choose_layout(const Sizes& sizes, const EnginePolicy& policy) {
-    const PairwiseMemory need = memory_figures(sizes);
     Layout layout{policy.traceback == TracebackPath::Checkpoint, false};
+    if (!layout.checkpointed && sizes.cells + kLanes <= kAlwaysFullBytes) return layout;
+    const PairwiseMemory need = memory_figures(sizes);
     if (layout.checkpointed) {
         if (!admit(need.checkpointed, policy.memory_root)) return memory_error(need.checkpointed);
-    } else if (sizes.cells + kLanes > kAlwaysFullBytes) {
-        // The whole grid when it fits comfortably (a quarter of its pointers to spare),
-        // checkpoints when only they fit, MemoryError (naming the least the call needs)
-        // otherwise.
-        const std::uint64_t obtainable = obtainable_memory(policy.memory_root);
-        if (policy.traceback == TracebackPath::Full) {
-            if (need.whole_grid > obtainable) return memory_error(need.whole_grid);
-        } else if (saturating_add(need.whole_grid, sizes.cells / 4) > obtainable) {
-            if (need.checkpointed > obtainable) return memory_error(need.checkpointed);
-            layout.checkpointed = true;
-        }
+        return layout;
+    }
+    // The whole grid when it fits comfortably (a quarter of its pointers to spare),
+    // checkpoints when only they fit, MemoryError (naming the least the call needs)
+    // otherwise.
+    const std::uint64_t obtainable = obtainable_memory(policy.memory_root);
+    if (policy.traceback == TracebackPath::Full) {
+        if (need.whole_grid > obtainable) return memory_error(need.whole_grid);
+    } else if (saturating_add(need.whole_grid, sizes.cells / 4) > obtainable) {
+        if (need.checkpointed > obtainable) return memory_error(need.checkpointed);
+        layout.checkpointed = true;
     }
     return layout;
 }
