@@ -85,6 +85,14 @@ inline constexpr bool gap_is_free(std::int64_t x, std::int64_t len, bool left_fr
     return (x == 0 && left_free) || (x == len && right_free);
 }
 
+// A gap that runs to the end of the alignment in a string whose right end is not free pays its
+// closing there: `scale` times `close` (scale 1.0 without a scaler) is added to the end state's
+// value. A state no path reaches stays at -inf, and a zero closing adds nothing (not even 0.0
+// times an infinite scale).
+inline double close_at_end(double value, bool right_free, double close, double scale) noexcept {
+    return (!right_free && close != 0.0 && value > kNegInf) ? value + scale * close : value;
+}
+
 // A gap that ends at x == 1 with the left end free ran along the free left end, so the
 // closing score of the gap is not added there: that closing is exempt.
 inline constexpr bool closing_is_exempt(std::int64_t x, bool left_free) noexcept {

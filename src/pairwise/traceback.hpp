@@ -35,11 +35,8 @@ struct EndChoice {
 inline EndChoice choose_end(const double end[3], const GapScores& gaps, bool seq1_right_free,
                             bool seq2_right_free, double g1_end, double g2_end) {
     const double end_m = end[0];
-    double end_x = end[1], end_y = end[2];
-    if (!seq1_right_free && gaps.close != 0.0 && end_x > kNegInf)
-        end_x = end_x + g1_end * gaps.close;
-    if (!seq2_right_free && gaps.close != 0.0 && end_y > kNegInf)
-        end_y = end_y + gaps.close * g2_end;
+    const double end_x = close_at_end(end[1], seq1_right_free, gaps.close, g1_end);
+    const double end_y = close_at_end(end[2], seq2_right_free, gaps.close, g2_end);
     const double best_mx = end_x > end_m ? end_x : end_m;
     const TraceState state = end_y > best_mx ? TraceState::GapInSeq2
                              : end_x > end_m ? TraceState::GapInSeq1

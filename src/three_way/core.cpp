@@ -480,10 +480,8 @@ Expected<ThreeWayResult> Engine<T>::run(Buffer<std::uint8_t>& pointers) {
     double score = kNegInf;
     for (int state = 0; state < kStates; ++state) {
         double v = score_of(prev[state * job_.entries + end_entry]);
-        if (v > kNegInf) {
-            for (int str = 0; str < 3; ++str) {
-                if (gaps(state, str) && !setup_.right_free[str]) v = v + C;
-            }
+        for (int str = 0; str < 3; ++str) {
+            if (gaps(state, str)) v = close_at_end(v, setup_.right_free[str], C, 1.0);
         }
         if (state == 0) {
             score = v;
