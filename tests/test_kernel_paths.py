@@ -200,3 +200,38 @@ def test_values_near_the_cell_type_limits(kernel, cell, limit, side):
             got, (s1, s2, kwargs) = call(score, free)
             if got is not None:
                 assert_same_outcome(got, reference_outcome(pairwise, s1, s2, **kwargs))
+
+
+def batch_outcome(pairs, **kwargs):
+    try:
+        return ("ok", vrn.needleman_wunsch_batch(pairs, **kwargs))
+    except ValueError as e:
+        return ("ValueError", str(e))
+
+
+@pytest.mark.parametrize("kernel", KERNELS)
+@settings(max_examples=30, deadline=None)
+@given(data=st.data(), count=st.integers(1, 45), flags=pair_flags, exact=st.booleans(),
+       gaps=st.one_of(WHOLE_GAPS, INEXACT_GAPS), cell=st.sampled_from([None, "double"]),
+       scaler=st.one_of(st.none(), st.sampled_from([(1.0, 1.0), (1.0, 2.0), (2.0, 0.5), (-1.0, 3.0)])))
+def test_grouped_batch_matches_pairs_alone(kernel, data, count, flags, exact, gaps, cell, scaler):
+    # Short pairs of a batch side by side, one per lane, in doubles (scores only doubles hold,
+    # a forced double cell type, a scaler): each as it aligns alone, and as the reference.
+    require(kernel)
+    lengths = st.integers(0, 40) if count > 8 else around_lanes
+    pairs = [(data.draw(dna(data.draw(lengths))), data.draw(dna(data.draw(lengths)))) for _ in range(count)]
+    scores = (1.0, -1.0) if exact else data.draw(INEXACT)
+    kwargs = dict(flags, score_matrix=matrix(*scores), gap_open=gaps[0], gap_extend=gaps[1])
+    if scaler is not None:
+        kwargs["score_scaler_fn"] = vrn.make_rust_score_scaler(*scaler)
+    with switches(KERNEL=kernel, CELL_TYPE=cell, NUM_THREADS=1):
+        got = batch_outcome(pairs, **kwargs)
+        with switches(PAIR_GROUPS="off"):
+            alone = batch_outcome(pairs, **kwargs)
+    assert got[0] == alone[0] and got[0] == "ok", (got, alone)
+    for g, a in zip(got[1], alone[1]):
+        assert_same_outcome(("ok", g), ("ok", a))
+    ref_kwargs = dict(kwargs, scaler=scaler)
+    ref_kwargs.pop("score_scaler_fn", None)
+    for (s1, s2), g in list(zip(pairs, got[1]))[:3]:
+        assert_same_outcome(("ok", g), reference_outcome(pairwise, s1, s2, **ref_kwargs))

@@ -252,7 +252,7 @@ struct Choice {  // integers
 template <>
 struct Choice<double> {
     VecD value;
-    KMask<double> counted, later, last;
+    KMask<double> counted, by_b, last;  // by_b: b replaced a'
 };
 
 template <class T, bool kNoNaN = false>
@@ -265,11 +265,10 @@ template <class T, bool kNoNaN = false>
         // from an undefined pass-through. Where no candidate can be NaN, a' is a itself.
         VecD a1 = a;
         if constexpr (!kNoNaN) a1 = _mm512_maskz_max_pd(0xFF, a, none);
-        const KMask<T> by_b = greater<T>(b, a1);
+        r.by_b = greater<T>(b, a1);
         const VecD ab = _mm512_maskz_max_pd(0xFF, b, a1);
         r.last = greater<T>(c, ab);
         r.value = _mm512_maskz_max_pd(0xFF, c, ab);
-        r.later = _kor_mask8(by_b, r.last);
         // The best is never NaN: above -inf where its bits differ from -inf's (an integer
         // comparison, off the floating-point pipes).
         r.counted = _mm512_cmpneq_epi64_mask((__m512i)r.value, (__m512i)none);
@@ -288,22 +287,29 @@ template <class T>
                                                                   const Choice<T>& x,
                                                                   const Choice<T>& y) {
     constexpr int kM = 1 << kShiftMatch, kX = 1 << kShiftGap1, kY = 1 << kShiftGap2;
-    ByteAcc<T> acc;
-    if constexpr (std::is_same_v<T, double>) {  // from all unset: 3 - 3 counted + later + last
-        acc = bytes_of<T>(kUnset2 * (kM + kX + kY));
-        acc = add_in<T>(acc, m.counted, -kUnset2 * kM);
-        acc = add_in<T>(acc, x.counted, -kUnset2 * kX);
-        acc = add_in<T>(acc, y.counted, -kUnset2 * kY);
+    if constexpr (std::is_same_v<T, double>) {
+        // Each state's field by masked moves in the order of precedence (unset, 0 where a
+        // candidate counted, 1 where b replaced a', 2 where c replaced), so that each choice's
+        // masks die at once; then the three fields together.
+        const auto field = [](const Choice<T>& ch, int shift) {
+            const __m128i unset = _mm_set1_epi16(static_cast<short>(kUnset2 << shift));
+            __m128i f = _mm_maskz_mov_epi16(static_cast<__mmask8>(~ch.counted), unset);
+            f = _mm_mask_mov_epi16(f, ch.by_b, _mm_set1_epi16(static_cast<short>(1 << shift)));
+            return _mm_mask_mov_epi16(f, ch.last, _mm_set1_epi16(static_cast<short>(2 << shift)));
+        };
+        const __m128i all = _mm_or_si128(_mm_or_si128(field(m, kShiftMatch), field(x, kShiftGap1)),
+                                         field(y, kShiftGap2));
+        return to_bytes<T>((ByteAcc<T>)all);
     } else {
-        acc = bytes_of<T>(0);
+        ByteAcc<T> acc = bytes_of<T>(0);
+        acc = add_in<T>(acc, m.later, kM);
+        acc = add_in<T>(acc, m.last, kM);
+        acc = add_in<T>(acc, x.later, kX);
+        acc = add_in<T>(acc, x.last, kX);
+        acc = add_in<T>(acc, y.later, kY);
+        acc = add_in<T>(acc, y.last, kY);
+        return to_bytes<T>(acc);
     }
-    acc = add_in<T>(acc, m.later, kM);
-    acc = add_in<T>(acc, m.last, kM);
-    acc = add_in<T>(acc, x.later, kX);
-    acc = add_in<T>(acc, x.last, kX);
-    acc = add_in<T>(acc, y.later, kY);
-    acc = add_in<T>(acc, y.last, kY);
-    return to_bytes<T>(acc);
 }
 #else
 // Vector extensions: comparisons give lanes of -1 (true) or 0.
