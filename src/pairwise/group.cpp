@@ -212,6 +212,10 @@ bool run(const std::string_view* seq1, const std::string_view* seq2, std::size_t
     in.q2 = q2;
     if constexpr (kReal) {
         in.scores = pairwise::DoubleScores{tab, n_scores <= 16};
+        // NaN and infinities propagate through the sum of the scores times zero.
+        double zero = (gaps.open_eff + gaps.extend + gaps.close) * 0.0;
+        for (std::size_t t = 0; t < n_scores; ++t) zero += tab[t] * 0.0;
+        in.finite = zero == 0.0;
         in.unreachable = kNegInf;
         in.scales = options.scaler ? &group_scales : nullptr;
     } else {

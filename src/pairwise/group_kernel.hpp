@@ -36,7 +36,8 @@ struct GroupInput {
     const T* col_terms;  // [(column * 3 + t) * W + l]: GapInSeq2 opening, extension, closing of Y
     const GroupScales* scales;  // doubles with a scaler (the terms above unused), or null
     T unreachable;              // the stand-in for -inf (-inf itself for doubles)
-    T* rows_storage;            // 9 * (rows + 3) * W cells: three diagonals of the three states
+    bool finite;      // doubles without a scaler: every pair score and gap score is finite
+    T* rows_storage;  // 9 * (rows + 3) * W cells: three diagonals of the three states
     // The pointer bytes (as in the pairwise fill), diagonal by diagonal: cell (i, j) of lane l
     // at [(group_diagonal_offset(i + j) + i - first row of the diagonal) * W + l].
     std::uint8_t* pointers;

@@ -52,7 +52,7 @@ using namespace vorn::KERNEL_NS;  // the lane types and operations
 // The grid of every lane, anti-diagonal by anti-diagonal: cell (i, j) of diagonal d = i + j
 // reads (i - 1, j - 1) on diagonal d - 2 and (i, j - 1), (i - 1, j) on d - 1, so the vectors of
 // one diagonal are independent of each other (row by row, each would wait for the one before).
-template <class T, bool kScaled, class SubOf>
+template <class T, bool kScaled, bool kNoNaN, class SubOf>
 void fill_diagonals(const GroupInput<T>& in, const SubOf& sub_of) {
     using V = typename Lanes<T>::V;
     using U16 = typename Lanes<T>::U16;
@@ -113,7 +113,7 @@ void fill_diagonals(const GroupInput<T>& in, const SubOf& sub_of) {
             p.y_left = load<V>(d1 + at + 2 * W);
             p.m_up = load<V>(d1 + at - 3 * W), p.x_up = load<V>(d1 + at - 2 * W);
             p.y_up = load<V>(d1 + at - W);
-            const Cells<T> cells = cell_step(p, t);
+            const Cells<T> cells = cell_step<T, kNoNaN>(p, t);
             store(cur + at, cells.m.value);
             store(cur + at + W, cells.x.value);
             store(cur + at + 2 * W, cells.y.value);
@@ -133,23 +133,33 @@ void fill_diagonals(const GroupInput<T>& in, const SubOf& sub_of) {
     }
 }
 
-// The grid with the pair-score lookup that suits the table (see fill in kernel_impl.hpp).
+// The grid with the pair-score lookup that suits the table (see fill in kernel_impl.hpp),
+// and for doubles without NaN guards where every term is finite.
 template <class T, bool kScaled = false>
 void fill_diagonals(const GroupInput<T>& in) {
+    constexpr bool kMayBeFinite = std::is_same_v<T, double> && !kScaled;
 #if defined(__AVX512BW__) && KERNEL_LANES == 8
     if constexpr (std::is_same_v<T, double>) {
         if (in.scores.in_registers) {
-            fill_diagonals<T, kScaled>(in, RegisterLookup<T>(in.scores));
+            if (kMayBeFinite && in.finite) {
+                fill_diagonals<T, kScaled, kMayBeFinite>(in, RegisterLookup<T>(in.scores));
+            } else {
+                fill_diagonals<T, kScaled, false>(in, RegisterLookup<T>(in.scores));
+            }
             return;
         }
     } else if constexpr (sizeof(T) == 2) {
         if (in.scores.n_blocks == 1) {
-            fill_diagonals<T, kScaled>(in, RegisterLookup<T>(in.scores));
+            fill_diagonals<T, kScaled, false>(in, RegisterLookup<T>(in.scores));
             return;
         }
     }
 #endif
-    fill_diagonals<T, kScaled>(in, MemoryLookup<T>{in.scores});
+    if (kMayBeFinite && in.finite) {
+        fill_diagonals<T, kScaled, kMayBeFinite>(in, MemoryLookup<T>{in.scores});
+    } else {
+        fill_diagonals<T, kScaled, false>(in, MemoryLookup<T>{in.scores});
+    }
 }
 
 }  // namespace
