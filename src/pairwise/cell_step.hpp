@@ -1,6 +1,6 @@
 // The pairwise recurrence, once, for a vector of cells: the nine candidate offers of the
 // three states and their first-maximum choices, with the lane operations it needs (the pair
-// score lookup, wrapping integer sums, the best-so-far). The single-pair fill (a vector
+// score lookup, wrapping integer sums, the first maximum of three). The single-pair fill (a vector
 // along one pair's anti-diagonal) and the grouped fill (a vector of lanes of different
 // pairs) both call cell_step. Include only from a kernel translation unit, after
 // common/lanes.hpp, with KERNEL_NS and KERNEL_LANES defined.

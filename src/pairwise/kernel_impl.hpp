@@ -11,6 +11,10 @@
 // 32- or 16-bit integers holding each score times that power: the same comparisons on the
 // same values, with a stand-in for -inf (exact_integers.hpp says why that is exact).
 //
+// Most cells of a diagonal lie away from the ends (rows 2..n-1, columns 2..m-1), where every
+// gap term is one constant: those run in a loop of their own with the terms in registers and
+// every pointer in a local, the few others with each cell's terms loaded (fill_with).
+//
 // The lanes are GCC vector-extension vectors as wide as KERNEL_LANES doubles, which the
 // compiler maps onto the instruction set of the translation unit (8, 16 or 32 cells of
 // double, int32 or int16 in 512 bits); a diagonal is processed in whole vectors, and
@@ -137,7 +141,9 @@ struct RegisterLookup {
 
 // Interior cells of one diagonal, whole vectors over `count` cells: every pointer is offset to
 // the first cell (the scores of diagonal d - 1 to the same row, those of d - 2 to row i - 1,
-// the codes to their indices), and the gap terms are the registers of `inner`.
+// the codes to their indices), and the gap terms are the registers of `inner`. Each cell is
+// the recurrence of cell_step (Match from d - 2, GapInSeq1 and GapInSeq2 from d - 1, first
+// maximum with ties to the lower state); on entry diagonals d - 1 and d - 2 are final.
 template <class T, bool kNoNaN, class SubOf>
 [[gnu::always_inline]] inline void interior_cells(std::int64_t count, T* m0, T* x0, T* y0,
                                                   const T* m1, const T* x1, const T* y1,
