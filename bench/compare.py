@@ -41,9 +41,18 @@ elif work[0] == "protein":
     a, b = text(n, AMINO), text(n, AMINO)
     kwargs = dict(score_matrix=BLOSUM62, gap_open=-11.0, gap_extend=-1.0)
     run, cells = (lambda: vrn.needleman_wunsch(a, b, **kwargs)), (n + 1) ** 2
+elif work[0] == "small":
+    a, b = text(10), text(10)
+    def run():
+        for _ in range(10_000):
+            vrn.needleman_wunsch(a, b, score_matrix=M)
+    cells = 10_000
 elif work[0] == "batch":
     pairs = [(text(rng.randint(80, 150)), text(rng.randint(80, 150))) for _ in range(10_000)]
-    run, cells = (lambda: vrn.needleman_wunsch_batch(pairs, score_matrix=M)), len(pairs)
+    kwargs = dict(score_matrix=INEXACT if "double" in work else M)
+    if "scaler" in work:
+        kwargs.update(seq1_left_free=True, score_scaler_fn=vrn.make_rust_score_scaler(1.0, 2.0))
+    run, cells = (lambda: vrn.needleman_wunsch_batch(pairs, **kwargs)), len(pairs)
     if "pool" in work:
         clock = time.perf_counter  # several threads: wall time
     else:
@@ -65,13 +74,14 @@ print(json.dumps({"seconds": best, "per_second": cells / best}))
 
 # Random DNA scored +1/-1 (whole numbers) and 1.1/-0.9 ("double": scores only doubles hold
 # exactly), with a scaler, BLOSUM62 on random protein, 10,000 pairs of 80-150 on one thread
-# and on the default pool (wall time), and three-way grids: cubes with whole and with inexact
-# scores, and one long string against two short ones in each of the three positions.
+# (whole-number scores, non-integer ones, a scaler) and on the default pool (wall time),
+# 10,000 calls of 10 x 10, and three-way grids: cubes with whole and with inexact scores, and
+# one long string against two short ones in each of the three positions.
 WORKLOADS = ["pairwise 1000", "pairwise 4000", "pairwise 8000", "pairwise 20000",
              "pairwise 4000 double", "pairwise 20000 double", "pairwise 4000 scaler",
-             "protein 2000", "batch", "batch pool", "three-way 200", "three-way 400",
-             "three-way 200 double", "three-way 40x40x20000", "three-way 40x20000x40",
-             "three-way 20000x40x40"]
+             "protein 500", "protein 2000", "batch", "batch double", "batch scaler", "batch pool",
+             "small", "three-way 200", "three-way 400", "three-way 200 double",
+             "three-way 40x40x20000", "three-way 40x20000x40", "three-way 20000x40x40"]
 
 
 def measure(path, work):

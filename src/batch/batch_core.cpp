@@ -50,23 +50,39 @@ bool groupable(const SeqPair& p) {
     return p.first.size() <= kGroupedLength && p.second.size() <= kGroupedLength;
 }
 
-// The short pairs first, sorted by length (so that a group's pairs are alike) and cut into
-// groups of pairs_per_group(); then the other pairs in input order, consecutive ones
-// joined into tasks of about kTaskCells, a pair of that size or more being a task of its
-// own. The pool claims the tasks in order. Throws bad_alloc.
-Schedule plan(std::span<const SeqPair> pairs, const AlignmentOptions& options,
-              const EnginePolicy& policy) {
+// The short pairs first, sorted so that a group's pairs are alike in both lengths (a group
+// fills the longest seq1 by the longest seq2 for every lane) and cut into groups of
+// pairs_per_group(); then the other pairs in input order, consecutive ones joined into tasks
+// of about kTaskCells, a pair of that size or more being a task of its own. The pool claims
+// the tasks in order. Throws bad_alloc.
+Schedule plan(std::span<const SeqPair> pairs, const EnginePolicy& policy) {
     Schedule s;
     s.order.reserve(pairs.size());
-    const bool grouping = policy.group_pairs && can_group(options, policy);
+    const bool grouping = policy.group_pairs;
     for (std::size_t k = 0; k < pairs.size(); ++k) {
         if (grouping && groupable(pairs[k])) s.order.push_back(k);
     }
-    std::stable_sort(s.order.begin(), s.order.end(), [&](std::size_t x, std::size_t y) {
-        return pairs[x].first.size() + pairs[x].second.size() <
-               pairs[y].first.size() + pairs[y].second.size();
-    });
     const std::size_t group = pairs_per_group(policy.kernel);
+    // By the length of seq1, then in stripes of `stripe` pairs by the length of seq2: with
+    // k groups to a stripe, a group spans about 1/k of the seq2 lengths and k / groups of
+    // the seq1 lengths, both least with k = sqrt(groups).
+    const auto by = [&](auto length) {
+        return [&pairs, length](std::size_t x, std::size_t y) {
+            return length(pairs[x]) < length(pairs[y]);
+        };
+    };
+    std::stable_sort(s.order.begin(), s.order.end(),
+                     by([](const SeqPair& p) { return p.first.size(); }));
+    const std::size_t groups = (s.order.size() + group - 1) / group;
+    std::size_t per_stripe = 1;
+    while ((per_stripe + 1) * (per_stripe + 1) <= groups) ++per_stripe;
+    const std::size_t stripe = per_stripe * group;
+    for (std::size_t at = 0; at < s.order.size(); at += stripe) {
+        const auto begin = s.order.begin() + static_cast<std::ptrdiff_t>(at);
+        const auto end =
+            s.order.begin() + static_cast<std::ptrdiff_t>(std::min(at + stripe, s.order.size()));
+        std::stable_sort(begin, end, by([](const SeqPair& p) { return p.second.size(); }));
+    }
     std::size_t first = 0;
     for (; first + kLeastGroup <= s.order.size(); first += group) {
         s.tasks.push_back({first, std::min(first + group, s.order.size()), TaskKind::Grouped});
@@ -330,7 +346,7 @@ BatchOutcome align_batch(std::span<SeqPair> pairs, const ScoreTable& table,
                          Interruption& interruption) {
     BatchOutcome outcome;
     try {
-        const Schedule schedule = plan(pairs, options, policy);
+        const Schedule schedule = plan(pairs, policy);
         const int threads = thread_count(pairs, policy);
         const std::size_t slots =
             std::min(static_cast<std::size_t>(threads), schedule.tasks.size());

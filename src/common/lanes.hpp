@@ -66,6 +66,7 @@ template <>
 struct Lanes<double> {
     using V = double __attribute__((vector_size(kBytes)));
     using Mask = std::int64_t __attribute__((vector_size(kBytes)));
+    using U16 = std::uint16_t __attribute__((vector_size(kBytes / 4)));
     using U8 = std::uint8_t __attribute__((vector_size(kBytes / 8)));
 };
 inline VecI splat_i(std::int64_t x) { return VecI{} + x; }

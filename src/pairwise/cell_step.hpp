@@ -1,6 +1,6 @@
 // The pairwise recurrence, once, for a vector of cells: the nine candidate offers of the
 // three states and their first-maximum choices, with the lane operations it needs (the pair
-// score lookup, wrapping integer sums, the best-so-far). The single-pair fill (a vector
+// score lookup, wrapping integer sums, the first maximum of three). The single-pair fill (a vector
 // along one pair's anti-diagonal) and the grouped fill (a vector of lanes of different
 // pairs) both call cell_step. Include only from a kernel translation unit, after
 // common/lanes.hpp, with KERNEL_NS and KERNEL_LANES defined.
@@ -162,37 +162,208 @@ inline V broadcast(S x) {
     return V{} + static_cast<Element<V>>(x);
 }
 
-// Where every best-so-far starts: -inf for doubles, the type's lowest value for integers
-// (below the stand-in for -inf).
+// The first maximum of three candidates (a, b, c), taken in that order, a later one replacing
+// the best so far only when strictly greater, and the pointer byte of three such choices.
+//
+// Integers (no -inf, no NaN): with bc = max(b, c), the winner is a unless bc > a, and then c
+// if c > b, else b; so the choice is two maxima and two comparisons, and its 2-bit code is
+// later + last, later = (bc > a) and last = later and (c > b). (A cell whose candidates all
+// sit at the type's lowest value gets code 0 instead of the double fill's unset one: only
+// unreachable cells, whose pointers the traceback never reads, see exact_integers.hpp (e).)
+//
+// Doubles: a candidate at -inf or NaN never counts, so the best starts at -inf: a' = a where
+// a > -inf (else -inf), then b replaces a' where b > a', then c replaces that where greater,
+// each replacement max(candidate, best) with the ordered comparison's semantics (NaN keeps
+// the best). The code is 2 where c replaced, else 1 where b did, else 0 where the best is
+// above -inf, else the unset code.
+#if defined(__AVX512BW__) && defined(__AVX512VL__) && KERNEL_LANES == 8
+#define VORN_MASK_REGISTERS 1
+// AVX-512: comparisons into mask registers, the pointer byte built by masked byte adds.
 template <class T>
-inline T lowest() {
+struct MaskOf {
+    using type = std::conditional_t<sizeof(T) == 2, __mmask32,
+                                    std::conditional_t<sizeof(T) == 4, __mmask16, __mmask8>>;
+};
+template <class T>
+using KMask = typename MaskOf<T>::type;
+
+// The pointer bytes of one vector's lanes while they are assembled: bytes for 16- and 32-bit
+// cells, 16-bit lanes for doubles (whose 8-bit masks serve those directly).
+template <class T>
+using ByteAcc = std::conditional_t<std::is_same_v<T, double>, Vector<short, 16>,
+                                   Vector<char, sizeof(T) == 2 ? 32 : 16>>;
+
+template <class T>
+[[gnu::always_inline]] inline KMask<T> greater(typename Lanes<T>::V a, typename Lanes<T>::V b) {
     if constexpr (std::is_same_v<T, double>) {
-        return kNegInf;
+        return _mm512_cmp_pd_mask(a, b, _CMP_GT_OQ);
+    } else if constexpr (sizeof(T) == 2) {
+        return _mm512_cmpgt_epi16_mask((__m512i)a, (__m512i)b);
     } else {
-        return std::numeric_limits<T>::min();
+        return _mm512_cmpgt_epi32_mask((__m512i)a, (__m512i)b);
     }
 }
-
-// A best-so-far per lane: replaced only by a strictly greater value, so ties keep the
-// earlier (lower) state and -inf or NaN never count. Integers have neither, so there the
-// new value is the maximum (one instruction on the dependency chain) and the comparison
-// only decides the state.
+// greater(a, b) in the lanes of `where`, false elsewhere.
 template <class T>
-struct Best {
-    using V = typename Lanes<T>::V;
-    using Mask = typename Lanes<T>::Mask;
-    V value = broadcast<V>(lowest<T>());
-    Mask from = broadcast<Mask>(kUnset2);
-    [[gnu::always_inline]] void offer(V candidate, int state) {
-        const Mask better = candidate > value;
-        if constexpr (std::is_same_v<T, double>) {
-            value = better ? candidate : value;
-        } else {
-            value = candidate > value ? candidate : value;
-        }
-        from = better ? broadcast<Mask>(state) : from;
+[[gnu::always_inline]] inline KMask<T> greater_in(KMask<T> where, typename Lanes<T>::V a,
+                                                  typename Lanes<T>::V b) {
+    if constexpr (sizeof(T) == 2) {
+        return _mm512_mask_cmpgt_epi16_mask(where, (__m512i)a, (__m512i)b);
+    } else {
+        return _mm512_mask_cmpgt_epi32_mask(where, (__m512i)a, (__m512i)b);
     }
+}
+// acc + value in the bytes of the lanes of `where`.
+template <class T>
+[[gnu::always_inline]] inline ByteAcc<T> add_in(ByteAcc<T> acc, KMask<T> where, int value) {
+    const char v = static_cast<char>(value);
+    if constexpr (std::is_same_v<T, double>) {
+        return (ByteAcc<T>)_mm_mask_add_epi16((__m128i)acc, where, (__m128i)acc,
+                                              _mm_set1_epi16(static_cast<short>(value)));
+    } else if constexpr (sizeof(T) == 2) {
+        return (ByteAcc<T>)_mm256_mask_add_epi8((__m256i)acc, where, (__m256i)acc,
+                                                _mm256_set1_epi8(v));
+    } else {
+        return (ByteAcc<T>)_mm_mask_add_epi8((__m128i)acc, where, (__m128i)acc, _mm_set1_epi8(v));
+    }
+}
+template <class T>
+[[gnu::always_inline]] inline ByteAcc<T> bytes_of(int value) {
+    return ByteAcc<T>{} + static_cast<std::remove_cvref_t<decltype(ByteAcc<T>{}[0])>>(value);
+}
+template <class T>
+[[gnu::always_inline]] inline typename Lanes<T>::U8 to_bytes(ByteAcc<T> acc) {
+    typename Lanes<T>::U8 out;
+    if constexpr (std::is_same_v<T, double>) {
+        const __m128i narrow = _mm_maskz_cvtepi16_epi8(0xFF, (__m128i)acc);
+        std::memcpy(&out, &narrow, sizeof out);
+    } else {
+        std::memcpy(&out, &acc, sizeof out);
+    }
+    return out;
+}
+
+template <class T>
+struct Choice {  // integers
+    using V = typename Lanes<T>::V;
+    V value;
+    KMask<T> later, last;
 };
+template <>
+struct Choice<double> {
+    VecD value;
+    KMask<double> counted, by_b, last;  // by_b: b replaced a'
+};
+
+template <class T, bool kNoNaN = false>
+[[gnu::always_inline]] inline Choice<T> choose(typename Lanes<T>::V a, typename Lanes<T>::V b,
+                                               typename Lanes<T>::V c) {
+    Choice<T> r;
+    if constexpr (std::is_same_v<T, double>) {
+        const VecD none = splat(kNegInf);
+        // max(x, y) is x > y ? x : y, NaN in x keeping y; all-lanes masks keep the compiler
+        // from an undefined pass-through. Where no candidate can be NaN, a' is a itself.
+        VecD a1 = a;
+        if constexpr (!kNoNaN) a1 = _mm512_maskz_max_pd(0xFF, a, none);
+        r.by_b = greater<T>(b, a1);
+        const VecD ab = _mm512_maskz_max_pd(0xFF, b, a1);
+        r.last = greater<T>(c, ab);
+        r.value = _mm512_maskz_max_pd(0xFF, c, ab);
+        // The best is never NaN: above -inf where its bits differ from -inf's (an integer
+        // comparison, off the floating-point pipes).
+        r.counted = _mm512_cmpneq_epi64_mask((__m512i)r.value, (__m512i)none);
+    } else {
+        const auto bc = b > c ? b : c;
+        r.later = greater<T>(bc, a);
+        r.last = greater_in<T>(r.later, c, b);
+        r.value = a > bc ? a : bc;
+    }
+    return r;
+}
+
+// The pointer bytes of a cell's three choices (see kShiftMatch), one per lane.
+template <class T>
+[[gnu::always_inline]] inline typename Lanes<T>::U8 pointer_bytes(const Choice<T>& m,
+                                                                  const Choice<T>& x,
+                                                                  const Choice<T>& y) {
+    constexpr int kM = 1 << kShiftMatch, kX = 1 << kShiftGap1, kY = 1 << kShiftGap2;
+    if constexpr (std::is_same_v<T, double>) {
+        // Each state's field by masked moves in the order of precedence (unset, 0 where a
+        // candidate counted, 1 where b replaced a', 2 where c replaced), so that each choice's
+        // masks die at once; then the three fields together.
+        const auto field = [](const Choice<T>& ch, int shift) {
+            const __m128i unset = _mm_set1_epi16(static_cast<short>(kUnset2 << shift));
+            __m128i f = _mm_maskz_mov_epi16(static_cast<__mmask8>(~ch.counted), unset);
+            f = _mm_mask_mov_epi16(f, ch.by_b, _mm_set1_epi16(static_cast<short>(1 << shift)));
+            return _mm_mask_mov_epi16(f, ch.last, _mm_set1_epi16(static_cast<short>(2 << shift)));
+        };
+        const __m128i all = _mm_or_si128(_mm_or_si128(field(m, kShiftMatch), field(x, kShiftGap1)),
+                                         field(y, kShiftGap2));
+        return to_bytes<T>((ByteAcc<T>)all);
+    } else {
+        ByteAcc<T> acc = bytes_of<T>(0);
+        acc = add_in<T>(acc, m.later, kM);
+        acc = add_in<T>(acc, m.last, kM);
+        acc = add_in<T>(acc, x.later, kX);
+        acc = add_in<T>(acc, x.last, kX);
+        acc = add_in<T>(acc, y.later, kY);
+        acc = add_in<T>(acc, y.last, kY);
+        return to_bytes<T>(acc);
+    }
+}
+#else
+// Vector extensions: comparisons give lanes of -1 (true) or 0.
+template <class T>
+struct Choice {  // integers
+    using V = typename Lanes<T>::V;
+    V value;
+    typename Lanes<T>::Mask later, last;
+};
+template <>
+struct Choice<double> {
+    VecD value;
+    VecI counted, later, last;
+};
+
+template <class T, bool kNoNaN = false>
+[[gnu::always_inline]] inline Choice<T> choose(typename Lanes<T>::V a, typename Lanes<T>::V b,
+                                               typename Lanes<T>::V c) {
+    Choice<T> r;
+    if constexpr (std::is_same_v<T, double>) {
+        const VecD none = splat(kNegInf);
+        const VecD a1 = kNoNaN ? a : (a > none ? a : none);
+        const VecI by_b = b > a1;
+        const VecD ab = by_b ? b : a1;
+        r.last = c > ab;
+        r.value = r.last ? c : ab;
+        r.later = by_b | r.last;
+        r.counted = r.value > none;
+    } else {
+        const auto bc = b > c ? b : c;
+        r.later = bc > a;
+        r.last = r.later & (c > b);
+        r.value = a > bc ? a : bc;
+    }
+    return r;
+}
+
+// The pointer bytes of a cell's three choices (see kShiftMatch), one per lane: the code of
+// each is later + last (a true lane being -1, minus their sum), and with doubles
+// 3 - 3 counted + later + last, the unset code where nothing counted.
+template <class T>
+[[gnu::always_inline]] inline typename Lanes<T>::U8 pointer_bytes(const Choice<T>& m,
+                                                                  const Choice<T>& x,
+                                                                  const Choice<T>& y) {
+    constexpr int kM = 1 << kShiftMatch, kX = 1 << kShiftGap1, kY = 1 << kShiftGap2;
+    using Mask = std::remove_cvref_t<decltype(m.later)>;
+    Mask packed = (m.later + m.last) * kM + (x.later + x.last) * kX + (y.later + y.last) * kY;
+    if constexpr (std::is_same_v<T, double>) {
+        packed -= m.counted * (kUnset2 * kM) + x.counted * (kUnset2 * kX) +
+                  y.counted * (kUnset2 * kY) + kUnset2 * (kM + kX + kY);
+    }
+    return __builtin_convertvector(-packed, typename Lanes<T>::U8);
+}
+#endif
 
 // M, X and Y of the three predecessors of a vector of cells (i, j): `diag` (i-1, j-1),
 // `left` (i, j-1) and `up` (i-1, j).
@@ -213,31 +384,37 @@ struct Terms {
 
 template <class T>
 struct Cells {
-    Best<T> m, x, y;
+    Choice<T> m, x, y;
 };
 
-// The recurrence above, for every lane.
-template <class T>
+// The recurrence above, for every lane. Integer sums wrap and are regrouped where that
+// lets loop-invariant terms combine (a sum is the same in any grouping modulo 2^bits, and
+// the lanes that are read never wrap, see exact_integers.hpp (d)): Match compares the
+// predecessors with their closings before the pair score is added to the winner.
+//
+// kNoNaN: every term is finite, so no candidate is NaN (a NaN sum needs +inf and -inf, and
+// the scores, never NaN themselves, are -inf or sums of finite terms).
+template <class T, bool kNoNaN = false>
 [[gnu::always_inline]] inline Cells<T> cell_step(const Neighbours<T>& p, const Terms<T>& t) {
     Cells<T> c;
-    c.m.offer(add(p.m_diag, t.sub), 0);
-    c.m.offer(add(t.cx_m, add(p.x_diag, t.sub)), 1);
-    c.m.offer(add(t.cy_m, add(p.y_diag, t.sub)), 2);
-    c.x.offer(add(p.m_left, t.ox), 0);
-    c.x.offer(add(t.ex, p.x_left), 1);
-    c.x.offer(add(t.cy_x, add(t.ox, p.y_left)), 2);
-    c.y.offer(add(p.m_up, t.oy), 0);
-    c.y.offer(add(t.cx_y, add(t.oy, p.x_up)), 1);
-    c.y.offer(add(t.ey, p.y_up), 2);
+    if constexpr (std::is_same_v<T, double>) {
+        c.m = choose<T, kNoNaN>(p.m_diag + t.sub, t.cx_m + (p.x_diag + t.sub),
+                                t.cy_m + (p.y_diag + t.sub));
+        c.x = choose<T, kNoNaN>(p.m_left + t.ox, t.ex + p.x_left, t.cy_x + (t.ox + p.y_left));
+        c.y = choose<T, kNoNaN>(p.m_up + t.oy, t.cx_y + (t.oy + p.x_up), t.ey + p.y_up);
+    } else {
+        c.m = choose<T>(p.m_diag, add(p.x_diag, t.cx_m), add(p.y_diag, t.cy_m));
+        c.m.value = add(c.m.value, t.sub);
+        c.x = choose<T>(add(p.m_left, t.ox), add(p.x_left, t.ex), add(p.y_left, add(t.ox, t.cy_x)));
+        c.y = choose<T>(add(p.m_up, t.oy), add(p.x_up, add(t.oy, t.cx_y)), add(p.y_up, t.ey));
+    }
     return c;
 }
 
 // The pointer bytes of the cells (see kShiftMatch), one per lane.
 template <class T>
 [[gnu::always_inline]] inline typename Lanes<T>::U8 pointer_bytes(const Cells<T>& c) {
-    const typename Lanes<T>::Mask packed =
-        (c.m.from << kShiftMatch) | (c.x.from << kShiftGap1) | (c.y.from << kShiftGap2);
-    return __builtin_convertvector(packed, typename Lanes<T>::U8);
+    return pointer_bytes<T>(c.m, c.x, c.y);
 }
 
 }  // namespace

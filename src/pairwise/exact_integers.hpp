@@ -40,6 +40,11 @@
 //     which some path reaches, and every step from a reachable state goes to a reachable one.
 // (f) Every candidate from a reachable predecessor is at most H + C, which must not exceed
 //     highest.
+// (g) The kernels regroup a candidate's sums (X' + c, then + S, for c + (X' + S)) and compare
+//     the Match candidates before the pair score is added to the winner. Every partial sum is
+//     still a value plus one step (c, o + c and S count as steps), so within the bounds of
+//     (d), (e) and (f): nothing that is read wraps, and adding S to all three candidates keeps
+//     their order, so the values and the choices are those of the double fill.
 // The checks in plan_integer_fill are numbered after these lines. Integer sums in the kernels
 // wrap (unsigned), so the lanes past a diagonal's end, which read slack and are never read
 // back, are defined behaviour.

@@ -25,18 +25,15 @@ inline constexpr std::size_t kMaxGroup = 32;
 // The pairs one group takes with this kernel build.
 std::size_t pairs_per_group(KernelIsa kernel);
 
-// Whether pairs with these options can be grouped at all (no scaler, integers allowed).
-bool can_group(const AlignmentOptions& options, const EnginePolicy& policy);
-
 // Working memory of the grouped engine, reused by a batch's groups.
 struct GroupStorage;
 using GroupWorkspace = Workspace<GroupStorage>;
 extern template class Workspace<GroupStorage>;
 
 // Aligns pairs (seq1[t], seq2[t]) for t < count <= pairs_per_group(policy.kernel), each exactly as
-// needleman_wunsch_core would, into results[t]. False, with nothing written, when their
-// scores do not allow the integer fill or its memory cannot be had: the caller then
-// aligns them one by one.
+// needleman_wunsch_core would, into results[t]: in integer cells where the scores allow them,
+// else (and with a scaler) in doubles. False, with nothing written, when a forced integer cell
+// type cannot hold them or the memory cannot be had: the caller then aligns them one by one.
 bool align_group(const std::string_view* seq1, const std::string_view* seq2, std::size_t count,
                  const ScoreTable& table, const AlignmentOptions& options,
                  const EnginePolicy& policy, GroupWorkspace& workspace, Interruption& interruption,

@@ -1,8 +1,8 @@
 // The grouped fill, included once per instruction set after kernel_impl.hpp. Each lane holds
-// a different pair; rows i of all pairs are filled together, columns j one after another, by
-// the pairwise recurrence (cell_step.hpp), so every pointer byte and every reachable value is
-// the one that pair's own fill computes. A lane whose pair is shorter than the group computes
-// cells past its ends too; they are never read.
+// a different pair; cell (i, j) of all pairs is computed together, by the pairwise recurrence
+// (cell_step.hpp), so every pointer byte and every reachable value is the one that pair's own
+// fill computes. A lane whose pair is shorter than the group computes cells past its ends
+// too; they are never read.
 //
 // Row -1 and column -1 hold the stand-in, as the pairwise fill's padding and sentinels
 // do, so the unreachable states of row and column 0 read exactly what they read there.
@@ -15,77 +15,163 @@ namespace {
 
 using namespace vorn::KERNEL_NS;  // the lane types and operations
 
-template <class T>
-void fill_rows(const GroupInput<T>& in) {
+// The terms of cell (i, j) of every lane with a scaler, from the lanes' end-weight sums at
+// rows i - 1 and i (entries `r1` and `r`) and columns j - 1 and j (`c1` and `c`): the same
+// sums, in the same order, as the single-pair fill's (terms_at in kernel_impl.hpp).
+[[gnu::always_inline]] inline Terms<double> scaled_terms(const GroupScales& s, std::int64_t r,
+                                                         std::int64_t r1, std::int64_t c,
+                                                         std::int64_t c1) {
+    const VecD zero = splat(0.0);
+    const VecD open_eff = splat(s.open_eff), extend = splat(s.extend), close = splat(s.close);
+    const VecI free_x = load<VecI>(s.free_x + r), exempt_x = load<VecI>(s.exempt_x + r);
+    const VecI free_y = load<VecI>(s.free_y + c), exempt_y = load<VecI>(s.exempt_y + c);
+    const VecD a_i = load<VecD>(s.a1 + r), b_i = load<VecD>(s.b1 + r);
+    const VecD a_im = load<VecD>(s.a1 + r1), b_im = load<VecD>(s.b1 + r1);
+    const VecD l2 = load<VecD>(s.l2 + c), l2p = load<VecD>(s.l2p + c), r2 = load<VecD>(s.r2 + c);
+    const VecD l2_jm = load<VecD>(s.l2 + c1), l2p_jm = load<VecD>(s.l2p + c1);
+    const VecD r2_jm = load<VecD>(s.r2 + c1);
+    const VecD g1 = one_if_zero((b_i + l2) + r2);              // gap1_scale(i, j)
+    const VecD g2 = one_if_zero((a_i + l2p) + r2);             // gap2_scale(i, j)
+    const VecD g1_mm = one_if_zero((b_im + l2_jm) + r2_jm);    // gap1_scale(i-1, j-1)
+    const VecD g2_mm = one_if_zero((a_im + l2p_jm) + r2_jm);   // gap2_scale(i-1, j-1)
+    const VecD g2_left = one_if_zero((a_i + l2p_jm) + r2_jm);  // gap2_scale(i, j-1)
+    const VecD g1_up = one_if_zero((b_im + l2) + r2);          // gap1_scale(i-1, j)
+    Terms<double> t;
+    t.sub = one_if_zero((a_i + l2) + r2);  // match_scale(i, j), times the pair score later
+    t.cx_m = exempt_x ? zero : g1_mm * close;
+    t.cy_m = exempt_y ? zero : g2_mm * close;
+    t.ox = free_x ? zero : open_eff * g1;
+    t.ex = free_x ? zero : g1 * extend;
+    t.cy_x = exempt_y ? zero : g2_left * close;
+    t.oy = free_y ? zero : open_eff * g2;
+    t.ey = free_y ? zero : g2 * extend;
+    t.cx_y = exempt_x ? zero : g1_up * close;
+    return t;
+}
+
+// The grid of every lane, anti-diagonal by anti-diagonal: cell (i, j) of diagonal d = i + j
+// reads (i - 1, j - 1) on diagonal d - 2 and (i, j - 1), (i - 1, j) on d - 1, so the vectors of
+// one diagonal are independent of each other (row by row, each would wait for the one before).
+template <class T, bool kScaled, bool kNoNaN, class SubOf>
+void fill_diagonals(const GroupInput<T>& in, const SubOf& sub_of) {
     using V = typename Lanes<T>::V;
     using U16 = typename Lanes<T>::U16;
     constexpr int W = sizeof(V) / sizeof(T);
     static_assert(W == group_lanes<T>(kVectorBytes));
     const std::int64_t rows = in.rows, cols = in.cols;
     const V none = broadcast<V>(in.unreachable);
-    // Two rows of each state, entry j + 1 for column j (entry 0 is column -1).
-    const std::int64_t stride = (cols + 2) * W;
-    T* row[2][3];
-    for (int r = 0; r < 2; ++r) {
-        for (int t = 0; t < 3; ++t) row[r][t] = in.rows_storage + (r * 3 + t) * stride;
-    }
-    for (int r = 0; r < 2; ++r) {
-        for (int t = 0; t < 3; ++t) {
-            for (std::int64_t e = 0; e < cols + 2; ++e) store(row[r][t] + e * W, none);
-        }
+    // Three diagonals by row, the states of a row side by side: M, X, Y of row i at entries
+    // 3(i + 1), 3(i + 1) + 1, 3(i + 1) + 2 (row -1 first).
+    const std::int64_t stride = 3 * (rows + 3) * W;
+    T* diag[3];
+    for (int r = 0; r < 3; ++r) {
+        diag[r] = in.rows_storage + r * stride + 3 * W;
+        for (std::int64_t e = -3; e < 3 * (rows + 2); ++e) store(diag[r] + e * W, none);
     }
     // Local copies, which the stores below cannot be taken to change.
-    const IntegerScores scores = in.scores;
-    const std::uint16_t* const q2 = in.q2;
-    const T *const oy_j = in.oy, *const ey_j = in.ey, *const cy_j = in.cy;
-    for (std::int64_t i = 0; i <= rows; ++i) {
-        if (in.interruption->tick((cols + 1) * W)) return;  // W pairs' cells
-        T* const* prev = row[(i + 1) & 1];                  // row i - 1 (row -1: the stand-in)
-        T* const* cur = row[i & 1];
-        const V ox = load<V>(in.ox + i * W), ex = load<V>(in.ex + i * W);
-        const V cx = load<V>(in.cx + i * W);
-        const U16 a = load<U16>(in.q1 + i * W);
-        std::uint8_t* out = in.pointers + i * (cols + 1) * W;
-        std::int64_t j = 0;
-        if (i == 0) {  // the start cell
-            store(cur[0] + W, broadcast<V>(0));
-            store(cur[1] + W, none);
-            store(cur[2] + W, none);
-            store(out, typename Lanes<T>::U8{});
-            j = 1;
-        }
-        for (; j <= cols; ++j) {
-            const std::int64_t e = (j + 1) * W, e1 = j * W;  // column j and j - 1
+    GroupScales scales{};
+    if constexpr (kScaled) scales = *in.scales;
+    const std::uint16_t *const q1 = in.q1, *const q2 = in.q2;
+    const T *const row_terms = in.row_terms, *const col_terms = in.col_terms;
+    std::uint8_t* const pointers = in.pointers;
+    // The start cell, diagonal 0.
+    store(diag[1], broadcast<V>(0));
+    store(pointers, typename Lanes<T>::U8{});
+    for (int l = 0; l < W; ++l) {  // two empty strings end there
+        if (in.lane_n[l] + in.lane_m[l] != 0) continue;
+        for (int t = 0; t < 3; ++t) in.ends[l * 3 + t] = diag[1][t * W + l];
+    }
+    // On entry to diagonal d: diagonals d - 2 and d - 1 are final in diag[0] and diag[1], each
+    // with the stand-in at row -1 and just past its last row; diag[2] is free.
+    for (std::int64_t d = 1; d <= rows + cols; ++d) {
+        const std::int64_t lo = d > cols ? d - cols : 0, hi = d < rows ? d : rows;
+        if (in.interruption->tick((hi - lo + 1) * W)) return;  // W pairs' cells
+        T* const cur = diag[2];
+        const T* const d1 = diag[1];
+        const T* const d2 = diag[0];
+        std::uint8_t* out = pointers + group_diagonal_offset(d, rows, cols) * W;
+        for (std::int64_t i = lo; i <= hi; ++i, out += W) {
+            const std::int64_t r = i * W, c = (d - i) * W;  // row i, column j = d - i
+            const std::int64_t at = 3 * r;                  // row i's states
             Terms<T> t;
-            t.sub = lookup<T>(scores, a + load<U16>(q2 + j * W));
-            t.cx_m = t.cx_y = cx;
-            t.cy_m = t.cy_x = load<V>(cy_j + j * W);
-            t.ox = ox, t.ex = ex;
-            t.oy = load<V>(oy_j + j * W), t.ey = load<V>(ey_j + j * W);
+            const U16 index = load<U16>(q1 + r) + load<U16>(q2 + c);
+            if constexpr (kScaled) {
+                // rows i and i - 1, columns j and j - 1 (row and column -1: padding)
+                t = scaled_terms(scales, r, r - W, c, c - W);
+                t.sub = sub_of(index) * t.sub;
+            } else {
+                t.sub = sub_of(index);
+                t.ox = load<V>(row_terms + 3 * r), t.ex = load<V>(row_terms + 3 * r + W);
+                t.cx_m = t.cx_y = load<V>(row_terms + 3 * r + 2 * W);
+                t.oy = load<V>(col_terms + 3 * c), t.ey = load<V>(col_terms + 3 * c + W);
+                t.cy_m = t.cy_x = load<V>(col_terms + 3 * c + 2 * W);
+            }
             Neighbours<T> p;
-            p.m_diag = load<V>(prev[0] + e1), p.x_diag = load<V>(prev[1] + e1);
-            p.y_diag = load<V>(prev[2] + e1);
-            p.m_left = load<V>(cur[0] + e1), p.x_left = load<V>(cur[1] + e1);
-            p.y_left = load<V>(cur[2] + e1);
-            p.m_up = load<V>(prev[0] + e), p.x_up = load<V>(prev[1] + e);
-            p.y_up = load<V>(prev[2] + e);
-            const Cells<T> c = cell_step(p, t);
-            store(cur[0] + e, c.m.value);
-            store(cur[1] + e, c.x.value);
-            store(cur[2] + e, c.y.value);
-            store(out + j * W, pointer_bytes(c));
+            p.m_diag = load<V>(d2 + at - 3 * W), p.x_diag = load<V>(d2 + at - 2 * W);
+            p.y_diag = load<V>(d2 + at - W);
+            p.m_left = load<V>(d1 + at), p.x_left = load<V>(d1 + at + W);
+            p.y_left = load<V>(d1 + at + 2 * W);
+            p.m_up = load<V>(d1 + at - 3 * W), p.x_up = load<V>(d1 + at - 2 * W);
+            p.y_up = load<V>(d1 + at - W);
+            const Cells<T> cells = cell_step<T, kNoNaN>(p, t);
+            store(cur + at, cells.m.value);
+            store(cur + at + W, cells.x.value);
+            store(cur + at + 2 * W, cells.y.value);
+            store(out, pointer_bytes(cells));
         }
+        // Past the last row: column -1 for the next diagonal. (Below the first, row lo - 1
+        // holds a cell of an earlier diagonal, which is never read: the next diagonals start
+        // at lo or later.)
+        for (int t = 0; t < 3; ++t) store(cur + (3 * (hi + 1) + t) * W, none);
         for (int l = 0; l < W; ++l) {
-            if (in.lane_n[l] != i) continue;
-            const std::int64_t e = (in.lane_m[l] + 1) * W + l;
-            for (int t = 0; t < 3; ++t) in.ends[l * 3 + t] = cur[t][e];
+            if (in.lane_n[l] + in.lane_m[l] != d) continue;
+            for (int t = 0; t < 3; ++t) in.ends[l * 3 + t] = cur[(3 * in.lane_n[l] + t) * W + l];
         }
+        // rotate: d - 1 becomes d - 2, d becomes d - 1, the old d - 2 is reused
+        T* const old = diag[0];
+        diag[0] = diag[1], diag[1] = diag[2], diag[2] = old;
+    }
+}
+
+// The grid with the pair-score lookup that suits the table (see fill in kernel_impl.hpp),
+// and for doubles without NaN guards where every term is finite.
+template <class T, bool kScaled = false>
+void fill_diagonals(const GroupInput<T>& in) {
+    constexpr bool kMayBeFinite = std::is_same_v<T, double> && !kScaled;
+#if defined(__AVX512BW__) && KERNEL_LANES == 8
+    if constexpr (std::is_same_v<T, double>) {
+        if (in.scores.in_registers) {
+            if (kMayBeFinite && in.finite) {
+                fill_diagonals<T, kScaled, kMayBeFinite>(in, RegisterLookup<T>(in.scores));
+            } else {
+                fill_diagonals<T, kScaled, false>(in, RegisterLookup<T>(in.scores));
+            }
+            return;
+        }
+    } else if constexpr (sizeof(T) == 2) {
+        if (in.scores.n_blocks == 1) {
+            fill_diagonals<T, kScaled, false>(in, RegisterLookup<T>(in.scores));
+            return;
+        }
+    }
+#endif
+    if (kMayBeFinite && in.finite) {
+        fill_diagonals<T, kScaled, kMayBeFinite>(in, MemoryLookup<T>{in.scores});
+    } else {
+        fill_diagonals<T, kScaled, false>(in, MemoryLookup<T>{in.scores});
     }
 }
 
 }  // namespace
 
-void fill_group(const GroupInput<std::int16_t>& in) { fill_rows(in); }
-void fill_group(const GroupInput<std::int32_t>& in) { fill_rows(in); }
+void fill_group(const GroupInput<std::int16_t>& in) { fill_diagonals(in); }
+void fill_group(const GroupInput<std::int32_t>& in) { fill_diagonals(in); }
+void fill_group(const GroupInput<double>& in) {
+    if (in.scales) {
+        fill_diagonals<double, true>(in);
+    } else {
+        fill_diagonals<double, false>(in);
+    }
+}
 
 }  // namespace vorn::pairwise::KERNEL_NS
