@@ -41,13 +41,13 @@ class Switches {
   public:
     Switches() {
 #if VORN_ENVIRON_SCAN
-        constexpr std::string_view kPrefix = "VORN_RUST_NATIVE_";
+        constexpr char kPrefix[] = "VORN_RUST_NATIVE_";
         for (char** entry = environ; entry && *entry; ++entry) {
-            const std::string_view text(*entry);
-            if (text.compare(0, kPrefix.size(), kPrefix) != 0) continue;
-            const std::size_t equals = text.find('=');
-            if (equals == std::string_view::npos || count_ == kMax) continue;
-            found_[count_++] = {text.substr(0, equals), *entry + equals + 1};
+            if (std::strncmp(*entry, kPrefix, sizeof kPrefix - 1) != 0) continue;
+            const char* equals = std::strchr(*entry, '=');
+            if (!equals || count_ == kMax) continue;
+            found_[count_++] = {std::string_view(*entry, static_cast<std::size_t>(equals - *entry)),
+                                equals + 1};
         }
 #endif
     }

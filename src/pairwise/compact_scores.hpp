@@ -15,12 +15,15 @@ namespace vorn::pairwise {
 
 class CompactScores {
   public:
-    CompactScores() noexcept { reset(); }
-
-    // No byte numbered yet.
-    void reset() noexcept {
+    CompactScores() noexcept {
         std::fill(std::begin(code1_), std::end(code1_), -1);
         std::fill(std::begin(code2_), std::end(code2_), -1);
+    }
+
+    // No byte numbered any more (only the codes given out are cleared).
+    void reset() noexcept {
+        for (std::uint32_t k = 0; k < sigma1_; ++k) code1_[bytes1_[k]] = -1;
+        for (std::uint32_t k = 0; k < sigma2_; ++k) code2_[bytes2_[k]] = -1;
         sigma1_ = sigma2_ = 0;
     }
 

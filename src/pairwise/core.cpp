@@ -316,7 +316,7 @@ Expected<PairwiseResult> align(std::string_view seq1, std::string_view seq2,
 
     // The bytes that occur, numbered on each side: the compact table's size.
     pairwise::CompactScores& scores = ws.scores;
-    scores.reset();
+    scores.reset();  // a workspace's scores are numbered afresh for each pair
     for (std::int64_t i = 0; i < p.n; ++i) scores.add1(p.s1[i]);
     for (std::int64_t j = 0; j < p.m; ++j) scores.add2(p.s2[j]);
     p.n_scores = scores.size();
