@@ -530,9 +530,16 @@ def bench_targets(cfg, curves):
         add(section, f"{work}: baseline / module time", "side by side", f"{old / new:.2f}x ({new:.4f} s)")
     speed = {w: o / n for w, (o, n) in times.items()}
     rows = [("pairwise 4000 double", ">=", 2.0), ("pairwise 4000 scaler", ">=", 1.5), ("batch", ">=", 1.5),
-            ("batch double", ">=", 2.0), ("batch scaler", ">=", 2.0)]
+            ("batch double", ">=", 2.0), ("batch scaler", ">=", 2.0), ("three-way 200", ">=", 6.0),
+            ("three-way 400", ">=", 6.0), ("three-way 200 double", ">=", 2.0),
+            ("three-way 40x40x20000", ">=", 1.0), ("three-way 40x20000x40", ">=", 1.0),
+            ("three-way 20000x40x40", ">=", 1.0)]
     for work, op, bound in rows:
         add(section, f"{work} vs baseline", "speed-up", f"{speed[work]:.2f}x", check(speed[work], op, bound, f"{bound}x"))
+    shapes = [times[w][1] for w in ("three-way 40x40x20000", "three-way 40x20000x40", "three-way 20000x40x40")]
+    spread = max(shapes) / min(shapes)
+    add(section, "three-way: slowest / fastest order of 40, 40 and 20000", "time ratio", f"{spread:.2f}",
+        check(spread, "<=", 1.5, "1.5"))
     small = 1 / speed["small"]
     add(section, "small (10 x 10) vs baseline", "time ratio", f"{small:.2f}", check(small, "<=", 0.8, "0.8"))
     pool = times["batch"][1] / times["batch pool"][1]
@@ -544,6 +551,41 @@ def bench_targets(cfg, curves):
                 continue
             rate = (n + 1) ** 2 / times[work][1] / ((4001 ** 2) / times[base][1])
             add(section, f"{work} vs 4000 (same path)", "cells/s ratio", f"{rate:.2f}", check(rate, ">=", 0.9, "0.9"))
+
+
+def bench_similar(cfg):
+    """Similar pairs (the band of diagonals), unrelated pairs and free ends beside the baseline
+    build and pywfa (bench/similar.py: fresh processes alternating, CPU time, peak memory)."""
+    section = "similar sequences"
+    if not cfg.baseline:
+        add(section, "side by side with a baseline", "-", "skipped: pass --baseline PYTHONPATH")
+        return
+    import similar
+    targets = {"DNA 20,000 at 99 %": ("baseline", 10.0), "DNA 100,000 at 99 %": ("baseline", 30.0),
+               "DNA 100,000 at 90 %": ("pywfa", 1.0), "BLOSUM62 20,000 at 90 %": ("baseline", 5.0),
+               "DNA 4,000 unrelated": ("baseline", 1.0), "DNA 20,000 unrelated": ("baseline", 1.0),
+               "DNA 20,000 at 99 %, seq2 ends free": ("baseline", 1.0)}
+    for work in similar.WORKLOADS:
+        if cfg.quick_similar and work["n"] > 20_000:
+            continue
+        best = similar.side_by_side(work, cfg.baseline, cfg.rounds)
+        this = best["this"]
+        if "seconds" not in this:
+            add(section, work["name"], "this build", this.get("error", "failed"))
+            continue
+        add(section, work["name"], "this build", f"{this['seconds']:.4f} s, {this['peak_mb']:.0f} MB"
+            + ("" if similar.agree(best) else " (scores differ)"))
+        for name in ("baseline", "pywfa"):
+            r = best.get(name)
+            if not r or "seconds" not in r:
+                continue
+            ratio = r["seconds"] / this["seconds"]
+            subject, bound = targets.get(work["name"], (None, None))
+            add(section, work["name"], f"{name}: {r['seconds']:.4f} s, {r['peak_mb']:.0f} MB",
+                f"{ratio:.1f}x", check(ratio, ">=", bound, f"{bound}x") if subject == name else "")
+        if work["name"] == "DNA 100,000 at 99 %":
+            add(section, work["name"], "peak memory", f"{this['peak_mb']:.0f} MB",
+                check(this["peak_mb"], "<=", 500, "0.5 GB"))
 
 
 # ---------------------------------------------------------------- output
@@ -632,6 +674,7 @@ def main():
     if args.only_targets:
         cfg.sizes, cfg.mem_sizes, cfg.big_mem_sizes, cfg.lengths_3d = [4000], [4000, 8000], [20000], []
     cfg.long_sizes, cfg.baseline, cfg.rounds = args.long, args.baseline, args.rounds
+    cfg.quick_similar = args.quick
     out = args.out or (tempfile.mkdtemp(prefix="vorn-bench-") if args.quick else HERE)
     os.makedirs(out, exist_ok=True)
     command = " ".join(["python", os.path.relpath(os.path.abspath(__file__), os.path.dirname(HERE)), *sys.argv[1:]])
@@ -660,6 +703,7 @@ def main():
             bench_three_way(cfg, exes)
             bench_long(cfg)
         bench_targets(cfg, curves)
+        bench_similar(cfg)
 
     notes = ["Pairwise: random DNA, match 2, mismatch -1, gap open -5, extend -1, traceback included; "
              "these whole-number scores run on 16-bit integer cells (32-bit or doubles where the values "
