@@ -49,14 +49,20 @@ template <class T>
 
 // The same with a scaler: each cell's scales from the end-weight sums; where a gap column is
 // free or a closing exempt the term is 0.0 (not 0.0 times a scale, which may be infinite).
+// Interior cells (kEnds false) have no free gap column and no exempt closing, so each of
+// their terms is the scale times the score, as the masks would choose.
+template <bool kEnds = true>
 [[gnu::always_inline]] inline Terms<double> terms_at(const ScaledFill& in, std::int64_t i,
                                                      std::int64_t k, VecD pair_score) {
     const VecD zero = splat(0.0);
     const VecD open_eff = splat(in.open_eff), extend = splat(in.extend);
     const VecD close = splat(in.close);
     Terms<double> t;
-    const VecI free_x = load<VecI>(in.ends.free_i + i), exempt_x = load<VecI>(in.ends.exempt_i + i);
-    const VecI free_y = load<VecI>(in.ends.free_k + k), exempt_y = load<VecI>(in.ends.exempt_k + k);
+    VecI free_x{}, exempt_x{}, free_y{}, exempt_y{};
+    if constexpr (kEnds) {
+        free_x = load<VecI>(in.ends.free_i + i), exempt_x = load<VecI>(in.ends.exempt_i + i);
+        free_y = load<VecI>(in.ends.free_k + k), exempt_y = load<VecI>(in.ends.exempt_k + k);
+    }
     const VecD a_i = load<VecD>(in.a1_i + i), b_i = load<VecD>(in.b1_i + i);
     const VecD a_im = load<VecD>(in.a1_i + i - 1), b_im = load<VecD>(in.b1_i + i - 1);
     const VecD l2 = load<VecD>(in.l2_k + k), l2p = load<VecD>(in.l2p_k + k);
@@ -71,14 +77,24 @@ template <class T>
     const VecD g2_left = one_if_zero((a_i + l2p_jm) + r2_jm);  // gap2_scale(i, j-1)
     const VecD g1_up = one_if_zero((b_im + l2) + r2);          // gap1_scale(i-1, j)
     t.sub = pair_score * match_scale;
-    t.cx_m = exempt_x ? zero : g1_mm * close;
-    t.cy_m = exempt_y ? zero : g2_mm * close;
-    t.ox = free_x ? zero : open_eff * g1;
-    t.ex = free_x ? zero : g1 * extend;
-    t.cy_x = exempt_y ? zero : g2_left * close;
-    t.oy = free_y ? zero : open_eff * g2;
-    t.ey = free_y ? zero : g2 * extend;
-    t.cx_y = exempt_x ? zero : g1_up * close;
+    t.cx_m = g1_mm * close;
+    t.cy_m = g2_mm * close;
+    t.ox = open_eff * g1;
+    t.ex = g1 * extend;
+    t.cy_x = g2_left * close;
+    t.oy = open_eff * g2;
+    t.ey = g2 * extend;
+    t.cx_y = g1_up * close;
+    if constexpr (kEnds) {
+        t.cx_m = exempt_x ? zero : t.cx_m;
+        t.cy_m = exempt_y ? zero : t.cy_m;
+        t.ox = free_x ? zero : t.ox;
+        t.ex = free_x ? zero : t.ex;
+        t.cy_x = exempt_y ? zero : t.cy_x;
+        t.oy = free_y ? zero : t.oy;
+        t.ey = free_y ? zero : t.ey;
+        t.cx_y = exempt_x ? zero : t.cx_y;
+    }
     return t;
 }
 
@@ -141,15 +157,16 @@ struct RegisterLookup {
 
 // Interior cells of one diagonal, whole vectors over `count` cells: every pointer is offset to
 // the first cell (the scores of diagonal d - 1 to the same row, those of d - 2 to row i - 1,
-// the codes to their indices), and the gap terms are the registers of `inner`. Each cell is
-// the recurrence of cell_step (Match from d - 2, GapInSeq1 and GapInSeq2 from d - 1, first
-// maximum with ties to the lower state); on entry diagonals d - 1 and d - 2 are final.
-template <class T, bool kNoNaN, class SubOf>
+// the codes to their indices), and `terms_of(at, pair_score)` gives the gap terms of the
+// cells from `at` on (registers without a scaler). Each cell is the recurrence of cell_step
+// (Match from d - 2, GapInSeq1 and GapInSeq2 from d - 1, first maximum with ties to the lower
+// state); on entry diagonals d - 1 and d - 2 are final.
+template <class T, bool kNoNaN, class SubOf, class TermsOf>
 [[gnu::always_inline]] inline void interior_cells(std::int64_t count, T* m0, T* x0, T* y0,
                                                   const T* m1, const T* x1, const T* y1,
                                                   const T* m2, const T* x2, const T* y2,
                                                   std::uint8_t* out, const std::uint16_t* q1,
-                                                  const std::uint16_t* q2r, const Terms<T>& inner,
+                                                  const std::uint16_t* q2r, const TermsOf& terms_of,
                                                   const SubOf& sub_of) {
     using V = typename Lanes<T>::V;
     using U16 = typename Lanes<T>::U16;
@@ -160,8 +177,7 @@ template <class T, bool kNoNaN, class SubOf>
         p.m_left = load<V>(m1 + at), p.x_left = load<V>(x1 + at), p.y_left = load<V>(y1 + at);
         p.m_up = load<V>(m1 + at - 1), p.x_up = load<V>(x1 + at - 1);
         p.y_up = load<V>(y1 + at - 1);
-        Terms<T> t = inner;
-        t.sub = sub_of(load<U16>(q1 + at) + load<U16>(q2r + at));
+        const Terms<T> t = terms_of(at, sub_of(load<U16>(q1 + at) + load<U16>(q2r + at)));
         const Cells<T> c = cell_step<T, kNoNaN>(p, t);
         store(m0 + at, c.m.value);
         store(x0 + at, c.x.value);
@@ -266,22 +282,29 @@ void fill_with(const Input& in, FillState<T>& state, std::int64_t last, const Re
             }
         };
         std::int64_t i = lo;
-        if constexpr (!kScaled) {
-            const std::int64_t inner_lo = std::max<std::int64_t>({lo, 2, d - m + 1});
-            const std::int64_t inner_hi = std::min<std::int64_t>({hi, n - 1, d - 2});
-            if (i < inner_lo) {
-                own_terms(i);
-                i += kCells;
-            }
-            if (i + kCells - 1 <= inner_hi) {
-                const std::int64_t at = i - lo;
-                const std::int64_t count = (inner_hi - i + 1) / kCells * kCells;
-                interior_cells<T, kNoNaN>(count, m0 + at, x0 + at, y0 + at, m1 + at + up1,
-                                          x1 + at + up1, y1 + at + up1, m2 + at + up2 - 1,
-                                          x2 + at + up2 - 1, y2 + at + up2 - 1, out + at, q1 + i,
-                                          q2r + kbase + i, inner, sub_of);
-                i += count;
-            }
+        const std::int64_t inner_lo = std::max<std::int64_t>({lo, 2, d - m + 1});
+        const std::int64_t inner_hi = std::min<std::int64_t>({hi, n - 1, d - 2});
+        if (i < inner_lo) {
+            own_terms(i);
+            i += kCells;
+        }
+        if (i + kCells - 1 <= inner_hi) {
+            const std::int64_t at = i - lo;
+            const std::int64_t count = (inner_hi - i + 1) / kCells * kCells;
+            const auto terms_of = [&, i0 = i, k0 = kbase + i](std::int64_t c, V sub) {
+                if constexpr (kScaled) {
+                    return terms_at<false>(in, i0 + c, k0 + c, sub);
+                } else {
+                    Terms<T> t = inner;
+                    t.sub = sub;
+                    return t;
+                }
+            };
+            interior_cells<T, kNoNaN>(count, m0 + at, x0 + at, y0 + at, m1 + at + up1,
+                                      x1 + at + up1, y1 + at + up1, m2 + at + up2 - 1,
+                                      x2 + at + up2 - 1, y2 + at + up2 - 1, out + at, q1 + i,
+                                      q2r + kbase + i, terms_of, sub_of);
+            i += count;
         }
         for (; i <= hi; i += kCells) own_terms(std::max(lo, std::min(i, hi - kCells + 1)));
         m0[hi - lo + 1] = none;
