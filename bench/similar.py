@@ -6,7 +6,7 @@ given identity, on unrelated pairs and with free ends.
     python bench/similar.py --baseline /tmp/old/build [--rounds 3] [--quick] [--only 100000]
 
 Each measurement runs in a fresh process, the subjects alternating round by round with the same
-repetitions; a figure is the best CPU time of its rounds and the peak memory (ru_maxrss) of that
+repetitions; a figure is the best CPU time of its rounds and the peak memory (VmHWM) of that
 process. Every workload checks that all subjects agree: the same score, and with pywfa (+1/-1,
 -5/-1 only) the module's score equals (n + m + WFA's score) / 2.
 """
@@ -20,7 +20,7 @@ import sys
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 CHILD = r"""
-import json, random, resource, sys, time
+import json, random, sys, time
 sys.path.insert(0, sys.argv[3])
 from blosum62 import AMINO, BLOSUM62
 subject, work = sys.argv[1], json.loads(sys.argv[2])
@@ -58,8 +58,10 @@ else:
     kwargs.update(work["flags"])
     score = vrn.needleman_wunsch(a, b, **kwargs)[2]
 seconds = time.process_time() - start
-print(json.dumps({"seconds": seconds, "score": score,
-                  "peak_mb": resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024}))
+# VmHWM, not ru_maxrss: a child's ru_maxrss starts at its parent's peak, carried across exec.
+with open("/proc/self/status") as f:
+    peak_kb = next(int(line.split()[1]) for line in f if line.startswith("VmHWM:"))
+print(json.dumps({"seconds": seconds, "score": score, "peak_mb": peak_kb / 1024}))
 """
 
 WORKLOADS = [
