@@ -24,6 +24,15 @@ def test_unknown_pin_is_refused(value):
         assert vrn.needleman_wunsch("A", "A", score_matrix={})[2] == 0.0
 
 
+
+def test_pin_read_behind_many_variables_of_the_same_prefix(env):
+    # The switches are found in one pass over the environment; forty other variables with the
+    # module's prefix set before the pin must not hide it.
+    others = {f"VORN_RUST_NATIVE_UNUSED_{k}": "x" for k in range(40)}
+    with env(**others), env(VORN_RUST_NATIVE_KERNEL="avx1024"), pytest.raises(RuntimeError):
+        vrn.needleman_wunsch("A", "A", score_matrix={})
+
+
 @pytest.mark.parametrize("kernel", KERNELS)
 @settings(max_examples=120, deadline=None)
 @given(s1=sequences(30), s2=sequences(30), matrix=score_matrices, go=gap_scores, ge=gap_scores,

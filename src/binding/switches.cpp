@@ -45,7 +45,11 @@ class Switches {
         for (char** entry = environ; entry && *entry; ++entry) {
             if (std::strncmp(*entry, kPrefix, sizeof kPrefix - 1) != 0) continue;
             const char* equals = std::strchr(*entry, '=');
-            if (!equals || count_ == kMax) continue;
+            if (!equals) continue;
+            if (count_ == kMax) {  // more than the module has: look each one up instead
+                overflow_ = true;
+                break;
+            }
             found_[count_++] = {std::string_view(*entry, static_cast<std::size_t>(equals - *entry)),
                                 equals + 1};
         }
@@ -54,6 +58,7 @@ class Switches {
     // The value of `name`, or null when it is not set (the first one where it is set twice).
     const char* get(const char* name) const {
 #if VORN_ENVIRON_SCAN
+        if (overflow_) return std::getenv(name);
         for (int k = 0; k < count_; ++k) {
             if (found_[k].name == name) return found_[k].value;
         }
@@ -71,6 +76,7 @@ class Switches {
     static constexpr int kMax = 32;
     Found found_[kMax];
     int count_ = 0;
+    bool overflow_ = false;
 };
 
 // "double", "int32" or "int16" forces what the pairwise fill computes in; anything else
