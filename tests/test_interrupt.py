@@ -95,7 +95,8 @@ CHILD = textwrap.dedent(
     start = time.perf_counter()
     report["quiet_handler_same"] = fn(*args, **kwargs) == expected
     finished = time.perf_counter()
-    report["handled_before_end"] = len(handled) == 1 and handled[0] < finished - full / 4
+    # Measured against this call's own duration: `full` may have been timed under other load.
+    report["handled_before_end"] = len(handled) == 1 and handled[0] < finished - (finished - start) / 4
 
     # On another thread the call is never stopped: the main thread takes the exception.
     # It can arrive during is_alive() (Python code before 3.13) as well as during the
