@@ -291,9 +291,9 @@ void fill_with(const Input& in, FillState<T>& state, std::int64_t last, const Re
         if (i + kCells - 1 <= inner_hi) {
             const std::int64_t at = i - lo;
             const std::int64_t count = (inner_hi - i + 1) / kCells * kCells;
-            const auto terms_of = [&, i0 = i, k0 = kbase + i](std::int64_t c, V sub) {
+            const auto terms_of = [&](std::int64_t c, V sub) {  // i stays put until it returns
                 if constexpr (kScaled) {
-                    return terms_at<false>(in, i0 + c, k0 + c, sub);
+                    return terms_at<false>(in, i + c, kbase + i + c, sub);
                 } else {
                     Terms<T> t = inner;
                     t.sub = sub;
