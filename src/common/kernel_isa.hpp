@@ -33,7 +33,9 @@ std::string runnable_kernel_names();
             return ns::kernel_generic::expr;    \
     }
 #else
-#define VORN_RETURN_BY_KERNEL(kernel, ns, expr) return ns::kernel_generic::expr;
+#define VORN_RETURN_BY_KERNEL(kernel, ns, expr) \
+    (void)(kernel);                             \
+    return ns::kernel_generic::expr;
 #endif
 
 }  // namespace vorn
