@@ -29,6 +29,20 @@
 #include "common/condition.hpp"
 #include "common/memory_budget.hpp"
 
+// glibc 2.34 moved pthread_create and pthread_attr_setstacksize into libc under a new symbol
+// version. Built there, the module would refuse to load on an older glibc; binding the
+// versions both functions had before (still exported by every newer glibc) keeps the wheels
+// loadable wherever their manylinux tag says.
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
+#if defined(__x86_64__)
+__asm__(".symver pthread_create, pthread_create@GLIBC_2.2.5");
+__asm__(".symver pthread_attr_setstacksize, pthread_attr_setstacksize@GLIBC_2.2.5");
+#elif defined(__aarch64__)
+__asm__(".symver pthread_create, pthread_create@GLIBC_2.17");
+__asm__(".symver pthread_attr_setstacksize, pthread_attr_setstacksize@GLIBC_2.17");
+#endif
+#endif
+
 namespace vorn {
 
 namespace {
