@@ -4,6 +4,7 @@
 #include "pairwise/core.hpp"
 
 #include <algorithm>
+#include <functional>
 #include <limits>
 #include <new>
 #include <optional>
@@ -196,6 +197,8 @@ pairwise::BoundInput bound_input(const Prepared& p, const AlignmentOptions& opti
     b.column_maxima.resize(static_cast<std::size_t>(p.m));
     for (std::int64_t i = 0; i < p.n; ++i) b.row_maxima[i] = row_best[scores.code1(p.s1[i])];
     for (std::int64_t j = 0; j < p.m; ++j) b.column_maxima[j] = col_best[scores.code2(p.s2[j])];
+    std::sort(b.row_maxima.begin(), b.row_maxima.end(), std::greater<>());
+    std::sort(b.column_maxima.begin(), b.column_maxima.end(), std::greater<>());
     b.any_end_free = options.seq1_left_free || options.seq1_right_free || options.seq2_left_free ||
                      options.seq2_right_free;
     return b;

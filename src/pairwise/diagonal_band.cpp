@@ -22,12 +22,11 @@ std::int64_t saturate(Wide v) {
     return static_cast<std::int64_t>(v);
 }
 
-// (d): the sums of the a largest values, for a = 0, 1, ..., of one string's maxima, walked
-// downwards from a = `top`.
+// (d): the sums of the a largest values, for a = 0, 1, ..., of one string's maxima (sorted
+// largest first), walked downwards from a = `top`.
 class LargestSums {
   public:
-    LargestSums(std::vector<std::int64_t> values, std::int64_t top) : sorted_(std::move(values)) {
-        std::sort(sorted_.begin(), sorted_.end(), std::greater<>());
+    LargestSums(const std::vector<std::int64_t>& sorted, std::int64_t top) : sorted_(sorted) {
         a_ = std::min<std::int64_t>(top, static_cast<std::int64_t>(sorted_.size()));
         for (std::int64_t r = 0; r < a_; ++r) sum_ += sorted_[static_cast<std::size_t>(r)];
     }
@@ -38,7 +37,7 @@ class LargestSums {
     }
 
   private:
-    std::vector<std::int64_t> sorted_;
+    const std::vector<std::int64_t>& sorted_;
     std::int64_t a_ = 0;
     Wide sum_ = 0;
 };
@@ -78,17 +77,13 @@ std::int64_t outside_bound(const BoundInput& in, const Band& band) noexcept {
     };
     // (d) and (f): the largest of the sums over the feasible g, a falling as g rises.
     const std::int64_t a_max = (n + m - g_min) / 2;
-    try {
-        LargestSums rows(in.row_maxima, a_max), columns(in.column_maxima, a_max);
-        Wide bound = std::numeric_limits<Wide>::min();
-        for (std::int64_t g = g_min; g <= n + m; g += 2) {
-            const std::int64_t a = (n + m - g) / 2;
-            bound = std::max(bound, std::min(rows.at(a), columns.at(a)) + gap(g));
-        }
-        return saturate(bound);
-    } catch (const std::bad_alloc&) {  // no memory to sort the maxima: no proof
-        return std::numeric_limits<std::int64_t>::max();
+    LargestSums rows(in.row_maxima, a_max), columns(in.column_maxima, a_max);
+    Wide bound = std::numeric_limits<Wide>::min();
+    for (std::int64_t g = g_min; g <= n + m; g += 2) {
+        const std::int64_t a = (n + m - g) / 2;
+        bound = std::max(bound, std::min(rows.at(a), columns.at(a)) + gap(g));
     }
+    return saturate(bound);
 }
 
 std::int64_t width_to_prove(const BoundInput& input, std::int64_t half_width, std::int64_t score,

@@ -68,7 +68,8 @@ struct BandCells {
 BandCells band_cells(std::int64_t n, std::int64_t m, const Band& band) noexcept;
 
 // What the bound reads, in units: the best score of each byte of seq1 against every byte of
-// seq2 (row maxima, by position) and the reverse (column maxima), and the raw gap scores.
+// seq2 (row maxima) and the reverse (column maxima), each sorted largest first, and the raw
+// gap scores.
 struct BoundInput {
     std::int64_t n, m;
     std::vector<std::int64_t> row_maxima;     // one per character of seq1
