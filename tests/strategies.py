@@ -19,11 +19,15 @@ import vorn_rust_native as vrn
 
 @contextlib.contextmanager
 def environment(**values):
-    """Sets environment variables (each value through str) for the block, then puts every
-    one of them back as it was, unset ones unset."""
+    """Sets environment variables (each value through str; None unsets one) for the block,
+    then puts every one of them back as it was, unset ones unset."""
     old = {name: os.environ.get(name) for name in values}
-    os.environ.update({name: str(value) for name, value in values.items()})
     try:
+        for name, value in values.items():
+            if value is None:
+                os.environ.pop(name, None)
+            else:
+                os.environ[name] = str(value)
         yield
     finally:
         for name, value in old.items():
@@ -38,6 +42,13 @@ X86_ONLY = pytest.mark.skipif(platform.machine().lower() not in ("x86_64", "amd6
                               reason="the AVX2 and AVX-512 kernels are built only for x86-64")
 KERNELS = ["generic", pytest.param("avx2", marks=X86_ONLY), pytest.param("avx512", marks=X86_ONLY)]
 KERNEL_VARIABLE = "VORN_RUST_NATIVE_KERNEL"
+
+
+def switches(**values):
+    """The module's switches, named without their prefix in either case (KERNEL=...,
+    cell_type=...), set for the block; None or "" leaves one unset."""
+    return environment(**{"VORN_RUST_NATIVE_" + name.upper(): None if value == "" else value
+                          for name, value in values.items()})
 
 
 def pinned(kernel):

@@ -8,52 +8,16 @@ penalty on and off, many ties, non-finite scores and values at the limits of eac
 and compare with the reference and with the other paths (forced by the switches).
 """
 
-import contextlib
 import math
-import os
-import platform
 
 import pytest
 from hypothesis import given, settings, strategies as st
 
 import vorn_rust_native as vrn
 from reference import assert_same_outcome, module_outcome, pairwise, reference_outcome
-from test_differential import pair_flags
+from strategies import KERNELS, pair_flags, require, switches
 
-X86_ONLY = pytest.mark.skipif(platform.machine().lower() not in ("x86_64", "amd64"),
-                              reason="the AVX2 and AVX-512 kernels are built only for x86-64")
-KERNELS = ["generic", pytest.param("avx2", marks=X86_ONLY), pytest.param("avx512", marks=X86_ONLY)]
 CELLS = ["double", "int32", "int16"]
-PREFIX = "VORN_RUST_NATIVE_"
-
-
-@contextlib.contextmanager
-def switches(**values):
-    """The module's switches (KERNEL=..., CELL_TYPE=...) set for the block; None unsets one."""
-    names = {PREFIX + k: v for k, v in values.items()}
-    old = {name: os.environ.get(name) for name in names}
-    try:
-        for name, value in names.items():
-            if value is None:
-                os.environ.pop(name, None)
-            else:
-                os.environ[name] = str(value)
-        yield
-    finally:
-        for name, value in old.items():
-            if value is None:
-                os.environ.pop(name, None)
-            else:
-                os.environ[name] = value
-
-
-def require(kernel):
-    """Skips unless the processor runs `kernel` (the module refuses a pin it cannot honour)."""
-    with switches(KERNEL=kernel):
-        try:
-            vrn.needleman_wunsch("A", "A", score_matrix={})
-        except RuntimeError as e:
-            pytest.skip(str(e))
 
 
 def forced(cell, fn, *args, **kwargs):

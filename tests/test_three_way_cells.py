@@ -10,11 +10,8 @@ VORN_RUST_NATIVE_CHECKPOINT_INTERVAL force the traceback path and its block leng
 VORN_RUST_NATIVE_3D_OUTER the string filled outermost, VORN_RUST_NATIVE_KERNEL the build.
 """
 
-import contextlib
 import json
 import math
-import os
-import platform
 import random
 import subprocess
 import sys
@@ -27,42 +24,11 @@ from hypothesis import strategies as st
 import vorn_rust_native as vrn
 from reference import (UNDER_ASAN, assert_same_outcome, module_outcome, reference_outcome,
                        three_way)
+from strategies import KERNELS, require, switches
 
 NOT_EXACT = ("the integer cell type forced by VORN_RUST_NATIVE_CELL_TYPE cannot compute this"
              " call exactly")
-X86_ONLY = pytest.mark.skipif(platform.machine().lower() not in ("x86_64", "amd64"),
-                              reason="the AVX2 and AVX-512 kernels are built only for x86-64")
-KERNELS = ["generic", pytest.param("avx2", marks=X86_ONLY), pytest.param("avx512", marks=X86_ONLY)]
 CELLS = ["int16", "int32", "", "double"]
-
-
-@contextlib.contextmanager
-def switches(**values):
-    """Sets VORN_RUST_NATIVE_<NAME> for each keyword ("" removes it) and restores them."""
-    names = {f"VORN_RUST_NATIVE_{k.upper()}": v for k, v in values.items()}
-    old = {k: os.environ.get(k) for k in names}
-    for k, v in names.items():
-        if v:
-            os.environ[k] = v
-        else:
-            os.environ.pop(k, None)
-    try:
-        yield
-    finally:
-        for k, v in old.items():
-            if v is None:
-                os.environ.pop(k, None)
-            else:
-                os.environ[k] = v
-
-
-def require(kernel):
-    """Skips unless the module can run `kernel` (it refuses a pin it cannot honour)."""
-    with switches(kernel=kernel):
-        try:
-            vrn.needleman_wunsch_3d("A", "A", "A", score_matrix={})
-        except RuntimeError as e:
-            pytest.skip(str(e))
 
 
 def outcome(*seqs, cell="", **kwargs):
