@@ -387,6 +387,56 @@ struct Cells {
     Choice<T> m, x, y;
 };
 
+// With a scaler, a cell's end-weight sums: seq1's at rows i and i - 1, seq2's at columns j and
+// j - 1 (see ScaledFill).
+struct ScaleSums {
+    VecD a_i, b_i, a_im, b_im;
+    VecD l2, l2p, r2, l2_jm, l2p_jm, r2_jm;
+};
+// Lane by lane, where a gap column is free and where a closing is exempt.
+struct EndMasks {
+    VecI free_x, exempt_x, free_y, exempt_y;
+};
+
+// The terms of a cell with a scaler: each scale from the sums, times its gap score, with `sub`
+// holding the match scale for the caller to multiply by the pair score. Where a gap column is
+// free or a closing exempt the term is 0.0 (not 0.0 times a scale, which may be infinite);
+// interior cells (kEnds false) have neither, so their masks are not read. The single-pair and
+// the grouped fill both take their terms from here.
+template <bool kEnds>
+[[gnu::always_inline]] inline Terms<double> scaled_terms_of(const ScaleSums& s, const EndMasks& e,
+                                                            VecD open_eff, VecD extend,
+                                                            VecD close) {
+    const VecD g1 = one_if_zero((s.b_i + s.l2) + s.r2);              // gap1_scale(i, j)
+    const VecD g2 = one_if_zero((s.a_i + s.l2p) + s.r2);             // gap2_scale(i, j)
+    const VecD g1_mm = one_if_zero((s.b_im + s.l2_jm) + s.r2_jm);    // gap1_scale(i-1, j-1)
+    const VecD g2_mm = one_if_zero((s.a_im + s.l2p_jm) + s.r2_jm);   // gap2_scale(i-1, j-1)
+    const VecD g2_left = one_if_zero((s.a_i + s.l2p_jm) + s.r2_jm);  // gap2_scale(i, j-1)
+    const VecD g1_up = one_if_zero((s.b_im + s.l2) + s.r2);          // gap1_scale(i-1, j)
+    Terms<double> t;
+    t.sub = one_if_zero((s.a_i + s.l2) + s.r2);  // match_scale(i, j)
+    t.cx_m = g1_mm * close;
+    t.cy_m = g2_mm * close;
+    t.ox = open_eff * g1;
+    t.ex = g1 * extend;
+    t.cy_x = g2_left * close;
+    t.oy = open_eff * g2;
+    t.ey = g2 * extend;
+    t.cx_y = g1_up * close;
+    if constexpr (kEnds) {
+        const VecD zero = splat(0.0);
+        t.cx_m = e.exempt_x ? zero : t.cx_m;
+        t.cy_m = e.exempt_y ? zero : t.cy_m;
+        t.ox = e.free_x ? zero : t.ox;
+        t.ex = e.free_x ? zero : t.ex;
+        t.cy_x = e.exempt_y ? zero : t.cy_x;
+        t.oy = e.free_y ? zero : t.oy;
+        t.ey = e.free_y ? zero : t.ey;
+        t.cx_y = e.exempt_x ? zero : t.cx_y;
+    }
+    return t;
+}
+
 // The recurrence above, for every lane. Integer sums wrap and are regrouped where that
 // lets loop-invariant terms combine (a sum is the same in any grouping modulo 2^bits, and
 // the lanes that are read never wrap, see exact_integers.hpp (d)): Match compares the

@@ -15,38 +15,19 @@ namespace {
 
 using namespace vorn::KERNEL_NS;  // the lane types and operations
 
-// The terms of cell (i, j) of every lane with a scaler, from the lanes' end-weight sums at
-// rows i - 1 and i (entries `r1` and `r`) and columns j - 1 and j (`c1` and `c`): the same
-// sums, in the same order, as the single-pair fill's (terms_at in kernel_impl.hpp).
+// The terms of cell (i, j) of every lane with a scaler (scaled_terms_of, the single-pair
+// fill's too), from the lanes' end-weight sums at rows i - 1 and i (entries `r1` and `r`) and
+// columns j - 1 and j (`c1` and `c`).
 [[gnu::always_inline]] inline Terms<double> scaled_terms(const GroupScales& s, std::int64_t r,
                                                          std::int64_t r1, std::int64_t c,
                                                          std::int64_t c1) {
-    const VecD zero = splat(0.0);
-    const VecD open_eff = splat(s.open_eff), extend = splat(s.extend), close = splat(s.close);
-    const VecI free_x = load<VecI>(s.free_x + r), exempt_x = load<VecI>(s.exempt_x + r);
-    const VecI free_y = load<VecI>(s.free_y + c), exempt_y = load<VecI>(s.exempt_y + c);
-    const VecD a_i = load<VecD>(s.a1 + r), b_i = load<VecD>(s.b1 + r);
-    const VecD a_im = load<VecD>(s.a1 + r1), b_im = load<VecD>(s.b1 + r1);
-    const VecD l2 = load<VecD>(s.l2 + c), l2p = load<VecD>(s.l2p + c), r2 = load<VecD>(s.r2 + c);
-    const VecD l2_jm = load<VecD>(s.l2 + c1), l2p_jm = load<VecD>(s.l2p + c1);
-    const VecD r2_jm = load<VecD>(s.r2 + c1);
-    const VecD g1 = one_if_zero((b_i + l2) + r2);              // gap1_scale(i, j)
-    const VecD g2 = one_if_zero((a_i + l2p) + r2);             // gap2_scale(i, j)
-    const VecD g1_mm = one_if_zero((b_im + l2_jm) + r2_jm);    // gap1_scale(i-1, j-1)
-    const VecD g2_mm = one_if_zero((a_im + l2p_jm) + r2_jm);   // gap2_scale(i-1, j-1)
-    const VecD g2_left = one_if_zero((a_i + l2p_jm) + r2_jm);  // gap2_scale(i, j-1)
-    const VecD g1_up = one_if_zero((b_im + l2) + r2);          // gap1_scale(i-1, j)
-    Terms<double> t;
-    t.sub = one_if_zero((a_i + l2) + r2);  // match_scale(i, j), times the pair score later
-    t.cx_m = exempt_x ? zero : g1_mm * close;
-    t.cy_m = exempt_y ? zero : g2_mm * close;
-    t.ox = free_x ? zero : open_eff * g1;
-    t.ex = free_x ? zero : g1 * extend;
-    t.cy_x = exempt_y ? zero : g2_left * close;
-    t.oy = free_y ? zero : open_eff * g2;
-    t.ey = free_y ? zero : g2 * extend;
-    t.cx_y = exempt_x ? zero : g1_up * close;
-    return t;
+    const EndMasks ends{load<VecI>(s.free_x + r), load<VecI>(s.exempt_x + r),
+                        load<VecI>(s.free_y + c), load<VecI>(s.exempt_y + c)};
+    const ScaleSums sums{load<VecD>(s.a1 + r),  load<VecD>(s.b1 + r),  load<VecD>(s.a1 + r1),
+                         load<VecD>(s.b1 + r1), load<VecD>(s.l2 + c),  load<VecD>(s.l2p + c),
+                         load<VecD>(s.r2 + c),  load<VecD>(s.l2 + c1), load<VecD>(s.l2p + c1),
+                         load<VecD>(s.r2 + c1)};
+    return scaled_terms_of<true>(sums, ends, splat(s.open_eff), splat(s.extend), splat(s.close));
 }
 
 // The grid of every lane, anti-diagonal by anti-diagonal: cell (i, j) of diagonal d = i + j

@@ -47,54 +47,23 @@ template <class T>
     return t;
 }
 
-// The same with a scaler: each cell's scales from the end-weight sums; where a gap column is
-// free or a closing exempt the term is 0.0 (not 0.0 times a scale, which may be infinite).
-// Interior cells (kEnds false) have no free gap column and no exempt closing, so each of
-// their terms is the scale times the score, as the masks would choose.
+// The same with a scaler (scaled_terms_of); interior cells (kEnds false) read no end masks.
 template <bool kEnds = true>
 [[gnu::always_inline]] inline Terms<double> terms_at(const ScaledFill& in, std::int64_t i,
                                                      std::int64_t k, VecD pair_score) {
-    const VecD zero = splat(0.0);
-    const VecD open_eff = splat(in.open_eff), extend = splat(in.extend);
-    const VecD close = splat(in.close);
-    Terms<double> t;
-    VecI free_x{}, exempt_x{}, free_y{}, exempt_y{};
+    EndMasks ends{};
     if constexpr (kEnds) {
-        free_x = load<VecI>(in.ends.free_i + i), exempt_x = load<VecI>(in.ends.exempt_i + i);
-        free_y = load<VecI>(in.ends.free_k + k), exempt_y = load<VecI>(in.ends.exempt_k + k);
+        ends = {load<VecI>(in.ends.free_i + i), load<VecI>(in.ends.exempt_i + i),
+                load<VecI>(in.ends.free_k + k), load<VecI>(in.ends.exempt_k + k)};
     }
-    const VecD a_i = load<VecD>(in.a1_i + i), b_i = load<VecD>(in.b1_i + i);
-    const VecD a_im = load<VecD>(in.a1_i + i - 1), b_im = load<VecD>(in.b1_i + i - 1);
-    const VecD l2 = load<VecD>(in.l2_k + k), l2p = load<VecD>(in.l2p_k + k);
-    const VecD r2 = load<VecD>(in.r2_k + k);
-    const VecD l2_jm = load<VecD>(in.l2_k + k + 1), l2p_jm = load<VecD>(in.l2p_k + k + 1);
-    const VecD r2_jm = load<VecD>(in.r2_k + k + 1);
-    const VecD match_scale = one_if_zero((a_i + l2) + r2);
-    const VecD g1 = one_if_zero((b_i + l2) + r2);              // gap1_scale(i, j)
-    const VecD g2 = one_if_zero((a_i + l2p) + r2);             // gap2_scale(i, j)
-    const VecD g1_mm = one_if_zero((b_im + l2_jm) + r2_jm);    // gap1_scale(i-1, j-1)
-    const VecD g2_mm = one_if_zero((a_im + l2p_jm) + r2_jm);   // gap2_scale(i-1, j-1)
-    const VecD g2_left = one_if_zero((a_i + l2p_jm) + r2_jm);  // gap2_scale(i, j-1)
-    const VecD g1_up = one_if_zero((b_im + l2) + r2);          // gap1_scale(i-1, j)
-    t.sub = pair_score * match_scale;
-    t.cx_m = g1_mm * close;
-    t.cy_m = g2_mm * close;
-    t.ox = open_eff * g1;
-    t.ex = g1 * extend;
-    t.cy_x = g2_left * close;
-    t.oy = open_eff * g2;
-    t.ey = g2 * extend;
-    t.cx_y = g1_up * close;
-    if constexpr (kEnds) {
-        t.cx_m = exempt_x ? zero : t.cx_m;
-        t.cy_m = exempt_y ? zero : t.cy_m;
-        t.ox = free_x ? zero : t.ox;
-        t.ex = free_x ? zero : t.ex;
-        t.cy_x = exempt_y ? zero : t.cy_x;
-        t.oy = free_y ? zero : t.oy;
-        t.ey = free_y ? zero : t.ey;
-        t.cx_y = exempt_x ? zero : t.cx_y;
-    }
+    const ScaleSums sums{load<VecD>(in.a1_i + i),      load<VecD>(in.b1_i + i),
+                         load<VecD>(in.a1_i + i - 1),  load<VecD>(in.b1_i + i - 1),
+                         load<VecD>(in.l2_k + k),      load<VecD>(in.l2p_k + k),
+                         load<VecD>(in.r2_k + k),      load<VecD>(in.l2_k + k + 1),
+                         load<VecD>(in.l2p_k + k + 1), load<VecD>(in.r2_k + k + 1)};
+    Terms<double> t =
+        scaled_terms_of<kEnds>(sums, ends, splat(in.open_eff), splat(in.extend), splat(in.close));
+    t.sub = pair_score * t.sub;
     return t;
 }
 
