@@ -18,10 +18,6 @@ inline bool checked_mul(std::uint64_t a, std::uint64_t b, std::uint64_t* out) no
     return !__builtin_mul_overflow(a, b, out);
 }
 
-inline bool checked_add(std::uint64_t a, std::uint64_t b, std::uint64_t* out) noexcept {
-    return !__builtin_add_overflow(a, b, out);
-}
-
 // a + b and a * b, saturating at the largest value instead of wrapping.
 inline constexpr std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) noexcept {
     return __builtin_add_overflow(a, b, &a) ? ~std::uint64_t{0} : a;

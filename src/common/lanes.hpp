@@ -69,15 +69,6 @@ struct Lanes<double> {
     using U16 = std::uint16_t __attribute__((vector_size(kBytes / 4)));
     using U8 = std::uint8_t __attribute__((vector_size(kBytes / 8)));
 };
-inline VecI splat_i(std::int64_t x) { return VecI{} + x; }
-
-// The strictly-greater rule, lane by lane: `value` and `from` take the candidate where
-// it beats the best so far (a candidate at -inf or NaN never does).
-inline void offer(VecD candidate, std::int64_t state, VecD& value, VecI& from) {
-    const VecI better = candidate > value;
-    value = better ? candidate : value;
-    from = better ? splat_i(state) : from;
-}
 
 }  // namespace
 
